@@ -1,0 +1,37 @@
+#!/bin/sh
+# Installs, from Debian packages only, everything the build, the tests and the
+# demo need. Run as root on Debian 12. Returns at once when all is present.
+set -eu
+
+PACKAGES="
+cmake ninja-build make pkg-config
+g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+libz-mingw-w64-dev
+wine wine32:i386 wine64
+libboost-dev googletest
+msitools wixl
+libssl-dev libzip-dev zlib1g-dev
+clang libclang-rt-14-dev
+zip unzip libarchive-tools python3 file
+"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" != 0 ]; then
+    echo "setup: missing packages:$missing; run this script as root" >&2
+    exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+apt-get update -q
+# shellcheck disable=SC2086
+apt-get install -y -q --no-install-recommends $missing

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testkit {
+
+struct ProgramRun {
+  bool started = false;     // CreateProcessW succeeded
+  DWORD startError = 0;     // its last-error value when it did not
+  bool timedOut = false;    // killed after the time limit
+  DWORD exitCode = 0;
+};
+
+// Starts a program in this Wine prefix (CreateProcessW with the command line
+// "<program>" <arguments>), waits for it and reads its exit code. An empty
+// working directory keeps the caller's.
+ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments,
+                      const std::wstring& workingDirectory = std::wstring(),
+                      DWORD timeoutMilliseconds = 300000);
+
+// The Windows path of a program built in this build tree's bin directory.
+std::wstring BuiltProgramPath(const std::wstring& fileName);
+
+// Copies a built program into a directory (a test that runs a mode always
+// runs such a copy) and answers the copy's path, or empty on failure.
+std::wstring CopyBuiltProgram(const std::wstring& fileName, const std::wstring& directory);
+
+}  // namespace testkit

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+// Trace sink for diagnostic lines: a wide printf-style format (Microsoft
+// conventions: %s takes a wide string) and its arguments. With no sink
+// installed it formats nothing, writes nothing and changes no state; with a
+// sink it formats the line and hands it over, and still leaves the thread's
+// last-error value as it was.
+void DebugTrace(const wchar_t* format, ...);
+
+using DebugTraceSink = void (*)(const std::wstring& line);
+
+// Installs the sink (null removes it) and returns the previous one. Meant for
+// tests and for attaching a log while debugging; the product installs none.
+DebugTraceSink SetDebugTraceSink(DebugTraceSink sink);

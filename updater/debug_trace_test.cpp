@@ -1,0 +1,63 @@
+#include "updater/debug_trace.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::wstring> g_lines;
+void Capture(const std::wstring& line) {
+  g_lines.push_back(line);
+  SetLastError(ERROR_INVALID_DATA);  // a sink that disturbs the value
+}
+
+class DebugTraceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_lines.clear();
+    previous_ = SetDebugTraceSink(nullptr);
+  }
+  void TearDown() override { SetDebugTraceSink(previous_); }
+  DebugTraceSink previous_ = nullptr;
+};
+
+TEST_F(DebugTraceTest, WithoutASinkItDoesNothingAndKeepsTheLastError) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  DebugTrace(L"%s Failed %d !!!\n", L"JsVmCrypto::CheckSign", -2146893818);
+  DebugTrace(L"Pack too small\n");
+  DebugTrace(L"%s %s %s", nullptr, nullptr, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(g_lines.empty());
+}
+
+TEST_F(DebugTraceTest, ASinkReceivesTheFormattedLineWithAWideName) {
+  SetDebugTraceSink(&Capture);
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  DebugTrace(L"%s Failed %d !!!\n", L"JsVmCrypto::CheckSign", -2146893818);
+  DebugTrace(L"Pack sign error\n");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ASSERT_EQ(g_lines.size(), 2u);
+  EXPECT_EQ(g_lines[0], L"JsVmCrypto::CheckSign Failed -2146893818 !!!\n");
+  EXPECT_EQ(g_lines[1], L"Pack sign error\n");
+}
+
+TEST_F(DebugTraceTest, LongLinesAreDeliveredWhole) {
+  SetDebugTraceSink(&Capture);
+  const std::wstring name(3000, L'x');
+  DebugTrace(L"%s Failed %d !!!\n", name.c_str(), 5);
+  ASSERT_EQ(g_lines.size(), 1u);
+  EXPECT_EQ(g_lines[0], name + L" Failed 5 !!!\n");
+}
+
+TEST_F(DebugTraceTest, RemovingTheSinkStopsDelivery) {
+  EXPECT_EQ(SetDebugTraceSink(&Capture), nullptr);
+  EXPECT_EQ(SetDebugTraceSink(nullptr), &Capture);
+  DebugTrace(L"Magic mismatch\n");
+  EXPECT_TRUE(g_lines.empty());
+}
+
+}  // namespace

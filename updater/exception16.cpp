@@ -1,0 +1,3 @@
+#include "updater/exception16.h"
+
+Exception16::~Exception16() = default;

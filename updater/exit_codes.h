@@ -1,0 +1,11 @@
+#pragma once
+
+// Process exit codes of updater.exe, the program's only report.
+enum ExitCode : int {
+  kExitNothingDone = 0,          // no mode matched; or prepare mode finished
+  kExitArgvFailed = 124,         // the command line could not be split
+  kExitNoArguments = 128,        // nothing after the program path
+  kExitPackFailed = 141,         // the pack failed to load, verify or unpack
+  kExitRunOnceFailed = 152,      // the RunOnce value could not be written
+  kExitNoModulePath = 164,       // install mode: own path not available
+};

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "updater/mode_dispatch.h"
+
+// Modes not built yet answer with this code instead of pretending to work.
+constexpr int kExitModeNotBuilt = 199;
+
+// The modes that updater.exe runs.
+extern const ModeHandlers kUpdaterModes;
