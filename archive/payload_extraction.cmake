@@ -1,0 +1,1 @@
+# Extraction of a verified payload into the staging directory.

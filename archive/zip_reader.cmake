@@ -1,0 +1,1 @@
+# The ZIP reader: parsing layer and handle interface.
