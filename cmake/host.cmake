@@ -2,6 +2,7 @@
 # tool, sanitizer tests and fuzzing (clang, from Debian).
 option(UPDATER_SANITIZE "Build host code with AddressSanitizer and UBSan" ON)
 set(UPDATER_HOST_BUILD ON)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(host_sanitizers INTERFACE)
 if(UPDATER_SANITIZE)

@@ -71,6 +71,11 @@ function(updater_add_test name)
   endif()
 endfunction()
 
+# The publisher's pack tool, a host program, makes the signed packs that the
+# Windows tests and the demo use; the host build provides it.
+set(UPDATER_PACK_TOOL ${CMAKE_SOURCE_DIR}/build/host/bin/packtool CACHE FILEPATH
+    "The publisher's pack tool built by the host preset")
+
 add_subdirectory(testkit)
 add_subdirectory(fileutil)
 add_subdirectory(archive)
