@@ -1,0 +1,154 @@
+#include "fileutil/directory_tree.h"
+
+#include <windows.h>
+
+#include <cwctype>
+#include <memory>
+#include <vector>
+
+#include "fileutil/file_operations.h"
+#include "fileutil/long_path.h"
+#include "fileutil/unique_handle.h"
+
+namespace {
+
+bool CreateOneDirectory(const std::wstring& longPath) {
+  return CreateDirectoryW(longPath.c_str(), nullptr) != 0;
+}
+
+bool IsDriveComponent(const std::wstring& component) {
+  return component.size() == 2 && std::iswalpha(component[0]) && component[1] == L':';
+}
+
+// One level of the walk: the directory, its open search and the entry record
+// the search delivered last.
+struct SearchLevel {
+  std::wstring directory;
+  UniqueFindHandle search;
+  WIN32_FIND_DATAW entry;
+  bool hasEntry = false;
+
+  void Advance() { hasEntry = FindNextFileW(search.get(), &entry) != 0; }
+};
+
+std::unique_ptr<SearchLevel> StartSearch(const std::wstring& directory) {
+  std::unique_ptr<SearchLevel> level(new SearchLevel);
+  level->directory = directory;
+  level->search.reset(FindFirstFileW(JoinPath(directory, L"*").c_str(), &level->entry));
+  if (!level->search) return nullptr;
+  level->hasEntry = true;
+  return level;
+}
+
+bool IsDotOrDotDot(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+}  // namespace
+
+bool CreateDirectoryTree(const std::wstring& path) {
+  return CreateDirectoryTree(path, &CreateOneDirectory);
+}
+
+bool CreateDirectoryTree(const std::wstring& path, CreateDirectoryCall createDirectory) {
+  if (IsDirectory(path)) return true;
+
+  std::wstring work = path;
+  std::wstring base;
+  if (IsUncPath(path)) {
+    std::wstring root;
+    SplitUncRoot(work, root);
+    base = ToLongPath(root);
+  } else {
+    base = LongPathPrefix;
+    if (HasPrefix(work, LongPathPrefix)) work.erase(0, LongPathPrefix.size());
+  }
+
+  std::vector<std::wstring> components;
+  SplitComponents(work, components);
+  std::size_t first = 0;
+  if (!components.empty() && IsDriveComponent(components[0])) {
+    base += components[0];
+    first = 1;
+  }
+
+  // Every level is asked for, existing or not: one call per level answers
+  // both questions, and a relative path fails here at its first level.
+  for (std::size_t i = first; i < components.size(); ++i) {
+    base = JoinPath(base, components[i]);
+    if (createDirectory(base)) continue;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    if (!IsDirectory(base)) return false;  // a file holds the name
+  }
+  return true;
+}
+
+bool ApplyToTree(const std::wstring& root, TreeAction action, bool continueOnError) {
+  std::wstring longRoot = ToLongPath(root);
+  while (!longRoot.empty() && longRoot.back() == L'\\') longRoot.pop_back();
+  const DWORD attributes = GetFileAttributesW(longRoot.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+  return WalkTree(longRoot, action, continueOnError);
+}
+
+bool WalkTree(const std::wstring& directory, TreeAction action, bool continueOnError) {
+  // The levels are kept on an explicit stack rather than the call stack, so
+  // that no depth of nesting the file system allows can exhaust the thread's
+  // stack. Each level holds one open search, closed before its directory's
+  // action runs.
+  std::vector<std::unique_ptr<SearchLevel>> levels;
+  std::unique_ptr<SearchLevel> top = StartSearch(directory);
+  if (!top) return false;
+  levels.push_back(std::move(top));
+
+  for (;;) {
+    SearchLevel& level = *levels.back();
+    if (!level.hasEntry) {
+      // The search is exhausted: close it, then act on its directory.
+      const bool closed = level.search.reset();
+      const std::wstring finished = std::move(level.directory);
+      levels.pop_back();
+      const bool ok = closed && (action(finished, true) || continueOnError);
+      if (levels.empty()) return ok;
+      if (!ok && !continueOnError) return false;
+      levels.back()->Advance();
+      continue;
+    }
+
+    const WIN32_FIND_DATAW& entry = level.entry;
+    if (IsDotOrDotDot(entry.cFileName)) {
+      level.Advance();
+      continue;
+    }
+    const std::wstring child = JoinPath(level.directory, entry.cFileName);
+    const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // A junction or directory link leads out of the tree (possibly to a
+    // system folder, or back up into the tree); only the link is handled.
+    const bool isLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+
+    bool ok;
+    if (isDirectory && !isLink) {
+      std::unique_ptr<SearchLevel> sub = StartSearch(child);
+      if (sub) {
+        // The parent moves on to its next entry once this level is done.
+        levels.push_back(std::move(sub));
+        continue;
+      }
+      ok = false;
+    } else {
+      ok = action(child, isDirectory);
+    }
+    // Returning closes every search still open.
+    if (!ok && !continueOnError) return false;
+    level.Advance();
+  }
+}
+
+bool ScheduleDeleteOnReboot(const std::wstring& path, bool /*isDirectoryPass*/) {
+  return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+bool RemoveTreeOnReboot(const std::wstring& path) {
+  return ApplyToTree(path, &ScheduleDeleteOnReboot, true);
+}

@@ -1,0 +1,95 @@
+#include "fileutil/long_path.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+const std::wstring LongPathPrefix = L"\\\\?\\";
+const std::wstring LongUncPathPrefix = L"\\\\?\\UNC\\";
+const std::wstring UncPathPrefix = L"\\\\";
+
+namespace {
+const wchar_t kSeparator = L'\\';
+const std::wstring kSeparatorSet(1, kSeparator);
+}  // namespace
+
+bool HasPrefix(const std::wstring& text, const std::wstring& prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool IsUncPath(const std::wstring& path) {
+  if (HasPrefix(path, LongUncPathPrefix)) return true;
+  return HasPrefix(path, UncPathPrefix) && !HasPrefix(path, LongPathPrefix);
+}
+
+std::wstring JoinPath(const std::wstring& base, const std::wstring& name) {
+  std::wstring joined;
+  joined.reserve(base.size() + 1 + name.size());
+  joined += base;
+  joined += kSeparator;
+  joined += name;
+  return joined;
+}
+
+std::wstring ExpandShortPath(const std::wstring& path) {
+  // An empty path names nothing; the platform would only be handed a
+  // zero-length buffer, so it counts as a failed expansion.
+  if (path.empty()) return path;
+
+  // Twice the input length covers the usual growth of 8.3 names in one call.
+  DWORD capacity = static_cast<DWORD>(2 * path.size());
+  std::wstring buffer(capacity, L'\0');
+  const DWORD length = GetLongPathNameW(path.c_str(), &buffer[0], capacity);
+  if (length == 0) return path;
+  if (length <= capacity) return buffer.substr(0, length);
+
+  // The first answer was the size needed, terminator included.
+  capacity = length;
+  buffer.assign(capacity, L'\0');
+  const DWORD retry = GetLongPathNameW(path.c_str(), &buffer[0], capacity);
+  if (retry == 0 || retry > capacity) return path;
+  return buffer.substr(0, retry);
+}
+
+std::wstring ToLongPath(const std::wstring& path) {
+  // "\\?\UNC\..." also starts with "\\?\" and is returned as it is.
+  if (HasPrefix(path, LongPathPrefix)) return path;
+  if (HasPrefix(path, UncPathPrefix)) {
+    return LongUncPathPrefix + ExpandShortPath(path.substr(UncPathPrefix.size()));
+  }
+  return LongPathPrefix + ExpandShortPath(path);
+}
+
+void StripLongPathPrefix(std::wstring& path) {
+  if (HasPrefix(path, LongPathPrefix)) path.erase(0, LongPathPrefix.size());
+}
+
+void RemoveLastComponent(std::wstring& path) {
+  const std::wstring::size_type last = path.rfind(kSeparator);
+  if (last != std::wstring::npos) path.erase(last);
+}
+
+void SplitUncRoot(std::wstring& path, std::wstring& root) {
+  const std::wstring::size_type skip =
+      HasPrefix(path, LongUncPathPrefix) ? LongUncPathPrefix.size() : UncPathPrefix.size();
+  const std::wstring rest = path.substr(std::min(skip, path.size()));
+  const std::wstring::size_type separator = rest.find(kSeparator);
+  root = UncPathPrefix + rest.substr(0, separator);
+  path = separator == std::wstring::npos ? std::wstring() : rest.substr(separator);
+}
+
+std::size_t SplitOnAny(const std::wstring& text, const std::wstring& delimiters,
+                       std::vector<std::wstring>& pieces) {
+  pieces.clear();
+  std::wstring::size_type start = text.find_first_not_of(delimiters);
+  while (start != std::wstring::npos) {
+    const std::wstring::size_type end = text.find_first_of(delimiters, start);
+    pieces.push_back(text.substr(start, end == std::wstring::npos ? end : end - start));
+    start = end == std::wstring::npos ? end : text.find_first_not_of(delimiters, end);
+  }
+  return pieces.size();
+}
+
+void SplitComponents(const std::wstring& path, std::vector<std::wstring>& pieces) {
+  SplitOnAny(path, kSeparatorSet, pieces);
+}
