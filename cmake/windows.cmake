@@ -76,8 +76,15 @@ endfunction()
 set(UPDATER_PACK_TOOL ${CMAKE_SOURCE_DIR}/build/host/bin/packtool CACHE FILEPATH
     "The publisher's pack tool built by the host preset")
 
+set(UPDATER_SIGNING_KEY ${CMAKE_SOURCE_DIR}/keys/test-signing-key.pem CACHE FILEPATH
+    "Private key matching the built-in public key; signs the packs of the tests")
+
 add_subdirectory(testkit)
 add_subdirectory(fileutil)
 add_subdirectory(archive)
 add_subdirectory(pack)
 add_subdirectory(updater)
+option(UPDATER_ROBUSTNESS_TESTS "Hostile packs and fault tests through updater.exe prepare" OFF)
+if(UPDATER_ROBUSTNESS_TESTS)
+  add_subdirectory(robustness)
+endif()

@@ -1,0 +1,86 @@
+#!/bin/sh
+# Benchmark of prepare mode against its peers and its floor, on two payloads
+# generated from a fixed seed. Prints numbers; asserts nothing.
+#
+#   ./scripts/bench-prepare.sh [runs] [scale]
+#
+# runs: timed runs of each command (default 5); scale: fraction of the full
+# payload sizes, 300 MB and 600 MB (default 1).
+set -eu
+cd "$(dirname "$0")/.."
+RUNS=${1:-5}
+SCALE=${2:-1}
+
+./scripts/setup.sh
+cmake --preset host >/dev/null && cmake --build --preset host --target packtool >/dev/null
+cmake --preset windows >/dev/null && cmake --build --preset windows --target updater letterwing_msi >/dev/null
+
+ROOT=$PWD/build/bench
+PACKTOOL=$PWD/build/host/bin/packtool
+UPDATER=$PWD/build/windows/bin/updater.exe
+PACKAGE=$PWD/build/windows/sample/letterwing.msi
+KEY=$PWD/keys/test-signing-key.pem
+mkdir -p "$ROOT"
+
+# A Wine prefix of the benchmark's own, so that the tests' prefix is not
+# disturbed; one wineserver for the whole run.
+export WINEPREFIX="$ROOT/prefix" WINEARCH=win32 WINEDEBUG=-all HOME="$ROOT/home" WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+mkdir -p "$HOME"
+[ -d "$WINEPREFIX" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+wineserver -p
+trap 'wineserver -k' EXIT
+
+echo "generating payloads (scale $SCALE)"
+python3 bench/make_payloads.py --out "$ROOT/trees" --updater "$UPDATER" --package "$PACKAGE" --scale "$SCALE"
+
+median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else printf "%.4f\n", (a[NR/2]+a[NR/2+1])/2}'; }
+minimum() { sort -n | head -1; }
+seconds() { /usr/bin/time -f "%e %M" -o "$ROOT/time.out" "$@" >/dev/null 2>&1 || true; cut -d' ' -f1 "$ROOT/time.out"; }
+peak_kib() { cut -d' ' -f2 "$ROOT/time.out"; }
+winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+
+for name in app large; do
+    TREE="$ROOT/trees/$name"
+    PACK="$ROOT/$name.pack"
+    ZIP="$ROOT/$name.zip"
+    "$PACKTOOL" build "$TREE" "$KEY" "$PACK" >/dev/null
+    tail -c +273 "$PACK" >"$ZIP"
+    PACK_BYTES=$(stat -c %s "$PACK")
+    UNPACKED=$(du -sb "$TREE" | cut -f1)
+    FILES=$(find "$TREE" -type f | wc -l)
+    : >"$ROOT/prepare.t"; : >"$ROOT/unzip.t"; : >"$ROOT/bsdtar.t"; : >"$ROOT/floor.t"; : >"$ROOT/rss.t"
+    for run in $(seq "$RUNS"); do
+        STAGE="$ROOT/stage"
+        rm -rf "$STAGE" && mkdir -p "$STAGE"
+        cp "$PACK" "$ROOT/run.pack"
+        (cd "$STAGE" && seconds wine "$UPDATER" prepare "$(winpath "$STAGE")" "$(winpath "$ROOT/run.pack")" app) >>"$ROOT/prepare.t"
+        peak_kib >>"$ROOT/rss.t"
+        wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce' /v '!letterwing_update_runonce' /f >/dev/null 2>&1 || true
+        rm -rf "$ROOT/out" && mkdir -p "$ROOT/out"
+        seconds unzip -o -q "$ZIP" -d "$ROOT/out" >>"$ROOT/unzip.t"
+        rm -rf "$ROOT/out" && mkdir -p "$ROOT/out"
+        seconds bsdtar -xf "$ZIP" -C "$ROOT/out" >>"$ROOT/bsdtar.t"
+        python3 bench/floor.py "$PACK" "$ROOT/out" | awk '{printf "%.4f %s\n", $1+$2+$3+$4, $0}' >>"$ROOT/floor.t"
+    done
+    seconds wine "$UPDATER"
+    BASE_KIB=$(peak_kib)
+    P_MED=$(median <"$ROOT/prepare.t"); P_MIN=$(minimum <"$ROOT/prepare.t")
+    U_MED=$(median <"$ROOT/unzip.t"); U_MIN=$(minimum <"$ROOT/unzip.t")
+    B_MED=$(median <"$ROOT/bsdtar.t"); B_MIN=$(minimum <"$ROOT/bsdtar.t")
+    F_MED=$(cut -d' ' -f1 "$ROOT/floor.t" | median); F_MIN=$(cut -d' ' -f1 "$ROOT/floor.t" | minimum)
+    RSS_KIB=$(median <"$ROOT/rss.t")
+    echo
+    echo "== $name: $FILES files, $UNPACKED bytes unpacked, pack $PACK_BYTES bytes, $RUNS runs"
+    printf '%-28s %10s %10s\n' "command" "median s" "min s"
+    printf '%-28s %10s %10s\n' "updater.exe prepare (Wine)" "$P_MED" "$P_MIN"
+    printf '%-28s %10s %10s\n' "unzip -o -q" "$U_MED" "$U_MIN"
+    printf '%-28s %10s %10s\n' "bsdtar -xf" "$B_MED" "$B_MIN"
+    printf '%-28s %10s %10s\n' "floor (read+sha1+inflate+write)" "$F_MED" "$F_MIN"
+    awk -v p="$P_MED" -v u="$U_MED" -v b="$B_MED" -v f="$F_MED" 'BEGIN {
+        printf "ratios (medians): prepare/unzip %.2f  prepare/bsdtar %.2f  prepare/floor %.2f\n", p/u, p/b, p/f }'
+    echo "floor parts of the last run (read sha1 inflate write, s): $(tail -1 "$ROOT/floor.t" | cut -d' ' -f2-)"
+    awk -v r="$RSS_KIB" -v b="$BASE_KIB" -v s="$PACK_BYTES" 'BEGIN {
+        extra = (r - b) * 1024; printf "peak RSS: prepare %d KiB, no-argument run %d KiB, extra %.1f MiB for a %.1f MiB pack (extra - pack = %.1f MiB)\n",
+        r, b, extra/1048576, s/1048576, (extra - s)/1048576 }'
+done
