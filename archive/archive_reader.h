@@ -17,6 +17,7 @@ enum ArchiveResult : std::int32_t {
   MoreData = 0x00000600,
   LocalHeaderMismatch = 0x00000700,
   ExtraFieldReadFailed = 0x00000800,
+  UnsafeEntryName = 0x00000900,  // payload extraction: a name leads outside the staging directory
   BadArgument = 0x00010000,
   WrongHandleKind = 0x00080000,
   SourceNotDiskFile = 0x02000000,
