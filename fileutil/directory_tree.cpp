@@ -70,6 +70,10 @@ bool CreateDirectoryTree(const std::wstring& path, CreateDirectoryCall createDir
   if (!components.empty() && IsDriveComponent(components[0])) {
     base += components[0];
     first = 1;
+  } else if (components.empty() && !IsUncPath(path)) {
+    // "", "" or a bare "\?" names no drive, server or directory; calling
+    // it created would send the caller's files to wherever it then resolves.
+    return false;
   }
 
   // Every level is asked for, existing or not: one call per level answers
