@@ -1,0 +1,147 @@
+#include "archive/archive_source.h"
+
+#include <cstring>
+#include <new>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+ArchiveSource::~ArchiveSource() {
+#ifdef _WIN32
+  if (isHandle && fileHandle != nullptr && fileHandle != INVALID_HANDLE_VALUE) {
+    CloseHandle(fileHandle);
+  }
+#endif
+}
+
+std::unique_ptr<ArchiveSource> OpenMemorySource(const void* data, std::uint32_t length) {
+  std::unique_ptr<ArchiveSource> source(new (std::nothrow) ArchiveSource);
+  if (!source) return nullptr;
+  source->seekable = true;
+  source->data = static_cast<const std::uint8_t*>(data);
+  source->length = data != nullptr ? length : 0;
+  return source;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// A handle source is seekable only for disk files; pipes and consoles have
+// no position. Its initial offset is where the caller left the file pointer,
+// which lets an archive be found behind other data in the same file.
+std::unique_ptr<ArchiveSource> AdoptHandle(HANDLE handle) {
+  std::unique_ptr<ArchiveSource> source(new (std::nothrow) ArchiveSource);
+  if (!source) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  source->isHandle = true;
+  source->fileHandle = handle;
+  source->seekable = GetFileType(handle) == FILE_TYPE_DISK;
+  if (source->seekable) {
+    LARGE_INTEGER zero = {};
+    LARGE_INTEGER current = {};
+    if (SetFilePointerEx(handle, zero, &current, FILE_CURRENT)) {
+      source->initialOffset = static_cast<std::uint64_t>(current.QuadPart);
+    }
+  }
+  return source;
+}
+
+}  // namespace
+
+std::unique_ptr<ArchiveSource> OpenHandleSource(void* handle) {
+  HANDLE duplicate = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &duplicate, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return AdoptHandle(duplicate);
+}
+
+std::unique_ptr<ArchiveSource> OpenFileNameSource(const wchar_t* fileName) {
+  HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return AdoptHandle(file);
+}
+
+#endif  // _WIN32
+
+std::uint32_t SourceRead(ArchiveSource& source, void* buffer, std::uint32_t n) {
+  if (source.isHandle) {
+#ifdef _WIN32
+    DWORD got = 0;
+    if (!ReadFile(source.fileHandle, buffer, n, &got, nullptr)) {
+      source.readFailed = true;
+      return 0;
+    }
+    return got;
+#else
+    source.readFailed = true;
+    return 0;
+#endif
+  }
+  if (source.position >= source.length) return 0;
+  const std::uint64_t available = source.length - source.position;
+  const std::uint32_t count = available < n ? static_cast<std::uint32_t>(available) : n;
+  std::memcpy(buffer, source.data + source.position, count);
+  source.position += count;
+  return count;
+}
+
+bool SourceSeek(ArchiveSource& source, std::uint64_t position) {
+  if (!source.seekable) return false;
+  if (!source.isHandle) {
+    source.position = position;
+    return true;
+  }
+#ifdef _WIN32
+  const std::uint64_t target = source.initialOffset + position;
+  // Past the largest signed 64-bit offset nothing can lie; such a position
+  // comes only from a damaged archive.
+  if (target < position || target > 0x7FFFFFFFFFFFFFFFull) return false;
+  LARGE_INTEGER distance;
+  distance.QuadPart = static_cast<LONGLONG>(target);
+  return SetFilePointerEx(source.fileHandle, distance, nullptr, FILE_BEGIN) != 0;
+#else
+  return false;
+#endif
+}
+
+bool SourceSize(ArchiveSource& source, std::uint64_t* size) {
+  if (!source.seekable) return false;
+  if (!source.isHandle) {
+    *size = source.length;
+    source.position = source.length;
+    return true;
+  }
+#ifdef _WIN32
+  LARGE_INTEGER zero = {};
+  LARGE_INTEGER end = {};
+  if (!SetFilePointerEx(source.fileHandle, zero, &end, FILE_END)) return false;
+  const std::uint64_t fileEnd = static_cast<std::uint64_t>(end.QuadPart);
+  *size = fileEnd > source.initialOffset ? fileEnd - source.initialOffset : 0;
+  return true;
+#else
+  return false;
+#endif
+}
+
+bool ReadField(ArchiveSource& source, int bytes, std::uint32_t* value) {
+  std::uint32_t result = 0;
+  bool ok = true;
+  for (int i = 0; i < bytes; ++i) {
+    std::uint8_t byte = 0;
+    const bool failedBefore = source.readFailed;
+    source.readFailed = false;
+    if (SourceRead(source, &byte, 1) != 1) byte = 0;
+    if (source.readFailed) ok = false;
+    source.readFailed = source.readFailed || failedBefore;
+    result |= static_cast<std::uint32_t>(byte) << (8 * i);
+  }
+  *value = result;
+  return ok;
+}
