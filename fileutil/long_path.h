@@ -17,13 +17,27 @@ extern const std::wstring LongUncPathPrefix;  // "\\?\UNC\"
 extern const std::wstring UncPathPrefix;      // "\\"
 
 bool HasPrefix(const std::wstring& text, const std::wstring& prefix);
+// "\\?\UNC\..." or "\\..." that is not otherwise in long form.
 bool IsUncPath(const std::wstring& path);
+// base + "\" + name, looking at neither.
 std::wstring JoinPath(const std::wstring& base, const std::wstring& name);
+// Short (8.3) names of existing components replaced by long ones; the path
+// itself when the platform cannot expand it (it does not exist, it is empty).
 std::wstring ExpandShortPath(const std::wstring& path);
+// The long form: unchanged when already in it; "\\?\UNC\" in place of the
+// leading "\\" of a UNC path; otherwise "\\?\" in front. Nothing is made
+// absolute or folded. An empty path gives a bare "\\?\", which names nothing.
 std::wstring ToLongPath(const std::wstring& path);
+// Erases a leading "\\?\" (four characters, also of "\\?\UNC\").
 void StripLongPathPrefix(std::wstring& path);
+// Erases the last backslash and what follows it, if there is one.
 void RemoveLastComponent(std::wstring& path);
+// For a path IsUncPath accepts: root becomes "\\" and the server, path the
+// rest from the backslash before the share on (empty if there is none).
 void SplitUncRoot(std::wstring& path, std::wstring& root);
+// Replaces pieces with the non-empty runs of text between delimiters;
+// answers their number.
 std::size_t SplitOnAny(const std::wstring& text, const std::wstring& delimiters,
                        std::vector<std::wstring>& pieces);
+// SplitOnAny on backslashes: leading, trailing and doubled ones vanish.
 void SplitComponents(const std::wstring& path, std::vector<std::wstring>& pieces);

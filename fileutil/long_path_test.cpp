@@ -14,12 +14,6 @@ namespace {
 
 using testkit::Narrow;
 
-TEST(LongPathConstantsTest, HoldTheThreePrefixes) {
-  EXPECT_EQ(LongPathPrefix, L"\\\\?\\");
-  EXPECT_EQ(LongUncPathPrefix, L"\\\\?\\UNC\\");
-  EXPECT_EQ(UncPathPrefix, L"\\\\");
-}
-
 struct PrefixCase {
   const wchar_t* text;
   const wchar_t* prefix;
