@@ -50,44 +50,63 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
   return made;
 }
 
-// Wine's own extension gives the Unix name of a Windows path; a Unix program
-// started through CreateProcessW then makes the link.
-bool MakeUnixSymbolicLink(const std::wstring& link, const std::wstring& target) {
-  using UnixName = char*(CDECL*)(const wchar_t*);
-  const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+// Wine's own extension gives the Unix name of a Windows path.
+std::string UnixName(const std::wstring& path) {
+  using Converter = char*(CDECL*)(const wchar_t*);
+  const auto convert = reinterpret_cast<Converter>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (unixName == nullptr) return false;
+  if (convert == nullptr) return std::string();
+  char* name = convert(path.c_str());
+  if (name == nullptr) return std::string();
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+// Runs a Unix program through CreateProcessW, which Wine allows. Its exit
+// code does not come through, and Wine cannot wait for it: the handle is
+// signalled at once. Callers poll for the effect instead.
+bool RunUnixProgram(const wchar_t* program, const std::string& arguments) {
+  return testkit::RunProgram(program, std::wstring(arguments.begin(), arguments.end())).started;
+}
+
+bool Eventually(bool (*condition)(const std::wstring&), const std::wstring& path) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    if (condition(path)) return true;
+    Sleep(10);
+  }
+  return false;
+}
+
+bool IsGone(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeUnixSymbolicLink(const std::wstring& link, const std::wstring& target) {
   // The link does not exist yet: name its directory and append its name.
   const std::wstring::size_type slash = link.rfind(L'\\');
-  char* unixTarget = unixName(target.c_str());
-  char* unixParent = unixName(link.substr(0, slash).c_str());
-  bool started = false;
-  if (unixTarget != nullptr && unixParent != nullptr) {
-    const std::string name(link.begin() + static_cast<std::ptrdiff_t>(slash) + 1, link.end());
-    const std::string arguments = std::string("-s \"") + unixTarget + "\" \"" + unixParent +
-                                  "/" + name + "\"";
-    // ln's exit code does not come through Wine; the caller checks the
-    // attributes of the new link instead.
-    started = testkit::RunProgram(L"Z:\\bin\\ln", std::wstring(arguments.begin(), arguments.end()))
-                  .started;
-  }
-  HeapFree(GetProcessHeap(), 0, unixTarget);
-  HeapFree(GetProcessHeap(), 0, unixParent);
-  return started;
+  const std::string unixTarget = UnixName(target);
+  const std::string unixParent = UnixName(link.substr(0, slash));
+  if (unixTarget.empty() || unixParent.empty()) return false;
+  const std::string name(link.begin() + static_cast<std::ptrdiff_t>(slash) + 1, link.end());
+  return RunUnixProgram(L"Z:\\bin\\ln",
+                        "-s \"" + unixTarget + "\" \"" + unixParent + "/" + name + "\"") &&
+         Eventually(&IsDirectoryLink, link);
 }
 
 }  // namespace
 
 bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
   if (MakeJunction(link, target)) return IsDirectoryLink(link);
-  if (!MakeUnixSymbolicLink(link, target)) return false;
-  // Wine cannot wait for a Unix process it started: the handle is signalled
-  // at once. Give ln a moment to have made the link.
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    if (IsDirectoryLink(link)) return true;
-    Sleep(10);
-  }
-  return false;
+  return MakeUnixSymbolicLink(link, target);
+}
+
+bool RemoveDirectoryLink(const std::wstring& link) {
+  if (IsGone(link) || RemoveDirectoryW(link.c_str())) return true;
+  // rm without -r removes a symbolic link and never follows it.
+  const std::string unixLink = UnixName(link);
+  return !unixLink.empty() && RunUnixProgram(L"Z:\\bin\\rm", "-f \"" + unixLink + "\"") &&
+         Eventually(&IsGone, link);
 }
 
 }  // namespace fileutil_test

@@ -11,4 +11,9 @@ namespace fileutil_test {
 // when link then reports the directory and reparse-point attributes.
 bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
 
+// Removes a link made by MakeDirectoryLink, never what it points to; true
+// when it is gone. Wine can remove neither kind through its own calls, so a
+// test calls this before its temporary directory is cleaned up.
+bool RemoveDirectoryLink(const std::wstring& link);
+
 }  // namespace fileutil_test

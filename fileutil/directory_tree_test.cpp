@@ -195,6 +195,10 @@ class TreeWalkTest : public ::testing::Test {
     }
   }
 
+  void TearDown() override {
+    EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(temp_.Join(L"d\\link")));
+  }
+
   std::size_t IndexOf(const std::wstring& relative, bool isDirectoryPass) {
     const Visit wanted{longRoot_ + relative, isDirectoryPass};
     return static_cast<std::size_t>(std::find(g_visits.begin(), g_visits.end(), wanted) -

@@ -94,7 +94,12 @@ class RemoveTreeOnRebootTest : public ::testing::Test {
     g_recorded.clear();
   }
 
-  void TearDown() override { Restore(); }
+  void TearDown() override {
+    Restore();
+    if (!tree_.empty()) {
+      EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(tree_ + L"\\link"));
+    }
+  }
 
   // Puts the list back exactly as it was, dropping whatever a test added.
   void Restore() {
