@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+struct ArchiveHandle;
+
+// Unpacks every entry of a verified payload, in index order, to the staging
+// directory followed by the entry's name, then resets each written file's
+// attributes to normal + archive (0xA0), so nothing stays read-only, hidden
+// or system. The staging directory (ending in a backslash) is created with
+// its parents first. The first failing entry stops the extraction; what was
+// written before it stays. After false, LastArchiveError holds the code of
+// the failing archive operation, UnsafeEntryName (0x900) for a name that
+// would lead outside the staging directory.
+//
+// Directory entries are created by the archive reader under its root, the
+// current directory when the pack was loaded: a payload with sub-directories
+// unpacks completely only when that is the staging directory.
+bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory);
+
+// True when an entry name, appended to the staging directory, names a place
+// inside it. Refused: a leading separator (root-relative or UNC), any ':'
+// (a drive letter or an alternate data stream), and a component of dots and
+// blanks holding "..", with either separator: Windows drops trailing dots
+// and blanks from a name, so ".. " and "..." can act as "..". The publisher's
+// tool applies the same rule to the names it packs.
+template <typename Char>
+bool IsEntryNameContained(std::basic_string_view<Char> name) {
+  if (!name.empty() && (name[0] == Char('/') || name[0] == Char('\\'))) return false;
+  std::size_t dots = 0;
+  bool onlyDotsAndBlanks = true;
+  for (std::size_t i = 0; i <= name.size(); ++i) {
+    const bool end = i == name.size();
+    const Char c = end ? Char('/') : name[i];
+    if (c == Char(':')) return false;
+    if (c == Char('/') || c == Char('\\')) {
+      if (onlyDotsAndBlanks && dots >= 2) return false;
+      dots = 0;
+      onlyDotsAndBlanks = true;
+    } else if (c == Char('.')) {
+      ++dots;
+    } else if (c != Char(' ')) {
+      onlyDotsAndBlanks = false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,138 @@
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tools/test_paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string output;  // standard output and error
+};
+
+ToolRun Packtool(const std::string& arguments) {
+  ToolRun run;
+  const std::string command = std::string(PACKTOOL_PATH) + " " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+  const int status = pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+class PacktoolCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/packtool-cli-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    dir_ = pattern;
+    fs::create_directories(dir_ + "/tree/app");
+    std::ofstream(dir_ + "/tree/app/updater.exe") << "MZ";
+    std::ofstream(dir_ + "/tree/readme.txt") << "hello";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Keys() const {
+    return std::string(TEST_PRIVATE_KEY);
+  }
+
+  std::string dir_;
+};
+
+TEST_F(PacktoolCliTest, BuildThenVerifyIsAccepted) {
+  const ToolRun build = Packtool("build " + dir_ + "/tree " + Keys() + " " + dir_ + "/out.pack");
+  ASSERT_EQ(0, build.exitCode) << build.output;
+  const ToolRun verify = Packtool("verify " + dir_ + "/out.pack " + TEST_PUBLIC_BLOB);
+  EXPECT_EQ(0, verify.exitCode) << verify.output;
+  EXPECT_NE(std::string::npos, verify.output.find("verdict: accepted\n"));
+  EXPECT_NE(std::string::npos, verify.output.find("magic: 0x4b505643 (CVPK)"));
+  EXPECT_NE(std::string::npos, verify.output.find("app/updater.exe"));
+}
+
+TEST_F(PacktoolCliTest, ExitCodesAreStable) {
+  ASSERT_EQ(0, Packtool("build " + dir_ + "/tree " + Keys() + " " + dir_ + "/out.pack").exitCode);
+  std::string pack;
+  {
+    std::ifstream in(dir_ + "/out.pack", std::ios::binary);
+    pack.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string tampered = pack;
+  tampered[tampered.size() - 30] ^= 1;
+  std::ofstream(dir_ + "/tampered.pack", std::ios::binary) << tampered;
+  std::ofstream(dir_ + "/magic.pack", std::ios::binary) << "XXXX" + pack.substr(4);
+  std::ofstream(dir_ + "/notakey.pem") << "nothing";
+  fs::create_directories(dir_ + "/bad");
+  std::ofstream(dir_ + "/bad/x:y") << "x";
+
+  struct Case {
+    std::string arguments;
+    int exitCode;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"", 1, "usage"},
+      {"frobnicate", 1, "usage"},
+      {"verify " + dir_ + "/out.pack", 1, "usage"},
+      {"verify " + dir_ + "/missing.pack " + TEST_PUBLIC_BLOB, 2, "verdict: length-error"},
+      {"verify " + dir_ + "/out.pack " + dir_ + "/out.pack", 3, "public key blob"},
+      {"build " + dir_ + "/tree " + dir_ + "/notakey.pem " + dir_ + "/x.pack", 3, "PEM"},
+      {"build " + dir_ + "/bad " + Keys() + " " + dir_ + "/x.pack", 4, "outside"},
+      {"wrap " + dir_ + "/tree/readme.txt " + Keys() + " " + dir_ + "/x.pack", 4, "ZIP"},
+      {"verify " + dir_ + "/magic.pack " + TEST_PUBLIC_BLOB, 5, "verdict: magic-mismatch"},
+      {"verify " + dir_ + "/tampered.pack " + TEST_PUBLIC_BLOB, 6, "verdict: sign-error"},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = Packtool(c.arguments);
+    EXPECT_EQ(c.exitCode, run.exitCode) << c.arguments << "\n" << run.output;
+    EXPECT_NE(std::string::npos, run.output.find(c.says)) << c.arguments << "\n" << run.output;
+  }
+  // Nothing is left behind by the refused runs.
+  EXPECT_FALSE(fs::exists(dir_ + "/x.pack"));
+  EXPECT_FALSE(fs::exists(dir_ + "/x.pack.partial"));
+}
+
+TEST_F(PacktoolCliTest, WrapSignsAZipUnchanged) {
+  ASSERT_EQ(0, Packtool("build " + dir_ + "/tree " + Keys() + " " + dir_ + "/a.pack").exitCode);
+  std::string pack;
+  {
+    std::ifstream in(dir_ + "/a.pack", std::ios::binary);
+    pack.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::ofstream(dir_ + "/payload.zip", std::ios::binary) << pack.substr(272);
+  const ToolRun wrap = Packtool("wrap " + dir_ + "/payload.zip " + Keys() + " " + dir_ + "/b.pack");
+  ASSERT_EQ(0, wrap.exitCode) << wrap.output;
+  std::string wrapped;
+  {
+    std::ifstream in(dir_ + "/b.pack", std::ios::binary);
+    wrapped.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  // PKCS #1 v1.5 signatures are deterministic: the same payload, the same pack.
+  EXPECT_TRUE(pack == wrapped);
+}
+
+TEST_F(PacktoolCliTest, KeygenWritesAPairThatWorks) {
+  const ToolRun keygen = Packtool("keygen " + dir_ + "/k.pem " + dir_ + "/k.blob");
+  ASSERT_EQ(0, keygen.exitCode) << keygen.output;
+  EXPECT_EQ(276u, fs::file_size(dir_ + "/k.blob"));
+  EXPECT_EQ(fs::perms::none, fs::status(dir_ + "/k.pem").permissions() &
+                                 (fs::perms::group_all | fs::perms::others_all));
+  ASSERT_EQ(0, Packtool("build " + dir_ + "/tree " + dir_ + "/k.pem " + dir_ + "/k.pack").exitCode);
+  EXPECT_EQ(0, Packtool("verify " + dir_ + "/k.pack " + dir_ + "/k.blob").exitCode);
+  EXPECT_EQ(6, Packtool("verify " + dir_ + "/k.pack " + TEST_PUBLIC_BLOB).exitCode);
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pack/pack_header.h"
+#include "pack/public_key_blob.h"
+#include "tools/entry_name_rules.h"
+#include "tools/file_bytes.h"
+#include "tools/pack_maker.h"
+#include "tools/pack_verifier.h"
+#include "tools/payload_builder.h"
+#include "tools/payload_check.h"
+#include "tools/signing_key.h"
+
+namespace {
+
+// Exit codes, stable for release pipelines.
+enum ExitCode {
+  kExitOk = 0,
+  kExitUsage = 1,
+  kExitFileError = 2,      // an input could not be read or an output written
+  kExitBadKey = 3,         // a key file is not a usable key of the format
+  kExitInputRefused = 4,   // the tree or ZIP holds what the program cannot unpack
+  kExitHeaderRefused = 5,  // verify: length, size, magic, version or signature length
+  kExitSignRefused = 6,    // verify: the signature does not verify
+  kExitPayloadRefused = 7, // verify: the payload does not open or unpack
+};
+
+const char kUsage[] =
+    "usage:\n"
+    "  packtool keygen <private.pem> <public.blob>\n"
+    "      Makes a 2048-bit RSA key pair: the private key as PEM, the public\n"
+    "      half as the 276-byte blob that updater.exe embeds.\n"
+    "  packtool build <directory> <private.pem> <out.pack>\n"
+    "      Packs a directory tree as the payload and signs it.\n"
+    "  packtool wrap [--unchecked] <payload.zip> <private.pem> <out.pack>\n"
+    "      Signs an existing ZIP file as the payload. It is first read the way\n"
+    "      updater.exe unpacks it; --unchecked skips that (for test packs only).\n"
+    "  packtool verify <pack> <public.blob>\n"
+    "      Checks a pack as updater.exe does, in the same order, and lists its\n"
+    "      header and entries. The line \"verdict: <word>\" gives the outcome:\n"
+    "      accepted, length-error, too-small, magic-mismatch, version-mismatch,\n"
+    "      sign-error, archive-error, unsafe-name or entry-error.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  done; for verify, the pack is accepted\n"
+    "  1  usage error\n"
+    "  2  a file could not be read or written\n"
+    "  3  a key file is not a 2048-bit RSA key (exponent 65537) of the format\n"
+    "  4  build or wrap: the input holds what updater.exe cannot unpack\n"
+    "  5  verify: refused by length or header\n"
+    "  6  verify: refused by signature\n"
+    "  7  verify: the payload does not open or unpack\n"
+    "\n"
+    "Errors are one line on standard error, beginning with \"packtool: \".\n"
+    "Output files are written completely or not at all.\n";
+
+int Fail(int code, const std::string& message) {
+  std::fprintf(stderr, "packtool: %s\n", message.c_str());
+  return code;
+}
+
+int Usage() {
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
+}
+
+bool LoadKey(const std::string& path, PrivateKey* key, int* code, std::string* error) {
+  std::vector<unsigned char> pem;
+  if (!ReadWholeFile(path, &pem, error)) {
+    *code = kExitFileError;
+    return false;
+  }
+  *key = LoadPrivateKey(std::string(pem.begin(), pem.end()), error);
+  if (!*key) {
+    *error = path + ": " + *error;
+    *code = kExitBadKey;
+    return false;
+  }
+  return true;
+}
+
+int WritePack(const std::vector<unsigned char>& payload, const PrivateKey& key,
+              const std::string& out) {
+  std::vector<unsigned char> pack;
+  std::string error;
+  if (!MakePack(payload, key, &pack, &error)) return Fail(kExitInputRefused, error);
+  if (!WriteWholeFile(out, pack.data(), pack.size(), false, &error)) {
+    return Fail(kExitFileError, error);
+  }
+  std::printf("wrote %s: %zu bytes, payload %zu bytes\n", out.c_str(), pack.size(),
+              payload.size());
+  return kExitOk;
+}
+
+int RunKeygen(const std::string& privatePath, const std::string& publicPath) {
+  std::string pem;
+  std::vector<unsigned char> blob;
+  std::string error;
+  if (!GenerateKeyPair(&pem, &blob, &error)) return Fail(kExitBadKey, error);
+  if (!WriteWholeFile(privatePath, reinterpret_cast<const unsigned char*>(pem.data()), pem.size(),
+                      true, &error) ||
+      !WriteWholeFile(publicPath, blob.data(), blob.size(), false, &error)) {
+    return Fail(kExitFileError, error);
+  }
+  std::printf("wrote %s and %s\n", privatePath.c_str(), publicPath.c_str());
+  return kExitOk;
+}
+
+int RunBuild(const std::string& directory, const std::string& keyPath, const std::string& out) {
+  PrivateKey key;
+  int code = kExitOk;
+  std::string error;
+  if (!LoadKey(keyPath, &key, &code, &error)) return Fail(code, error);
+  std::vector<unsigned char> payload;
+  if (!BuildPayloadFromTree(directory, &payload, &error)) {
+    return Fail(kExitInputRefused, error);
+  }
+  return WritePack(payload, key, out);
+}
+
+int RunWrap(bool checked, const std::string& zipPath, const std::string& keyPath,
+            const std::string& out) {
+  PrivateKey key;
+  int code = kExitOk;
+  std::string error;
+  if (!LoadKey(keyPath, &key, &code, &error)) return Fail(code, error);
+  std::vector<unsigned char> payload;
+  if (!ReadWholeFile(zipPath, &payload, &error)) return Fail(kExitFileError, error);
+  if (payload.size() > kMaxPackSize - kPackHeaderSize - kSignatureSize) {
+    return Fail(kExitInputRefused, zipPath + ": payload is 2 GiB or more");
+  }
+  if (checked) {
+    const PayloadReport report =
+        CheckPayload(payload.data(), static_cast<std::uint32_t>(payload.size()));
+    if (report.verdict != PayloadVerdict::Ok) {
+      return Fail(kExitInputRefused, zipPath + ": " + report.message);
+    }
+    for (const PayloadEntry& entry : report.entries) {
+      const std::string reason = CheckEntryName(entry.name);
+      if (!reason.empty()) {
+        return Fail(kExitInputRefused, zipPath + ": \"" + entry.name + "\": " + reason);
+      }
+    }
+  }
+  return WritePack(payload, key, out);
+}
+
+void PrintEntries(const PayloadReport& payload) {
+  for (std::size_t i = 0; i < payload.entries.size(); ++i) {
+    const PayloadEntry& entry = payload.entries[i];
+    std::printf("entry %zu: %s %s method %u, %u -> %u bytes, crc %08x, attributes 0x%08x",
+                i, entry.directory ? "dir " : "file", entry.name.c_str(), entry.method,
+                entry.compressedSize, entry.uncompressedSize, entry.crc32,
+                entry.externalAttributes);
+    if (entry.hasModificationTime) std::printf(", modified %u", entry.modificationTime);
+    std::printf("\n");
+  }
+}
+
+int RunVerify(const std::string& packPath, const std::string& keyPath) {
+  std::vector<unsigned char> blob;
+  std::string error;
+  if (!ReadWholeFile(keyPath, &blob, &error)) return Fail(kExitFileError, error);
+  PublicKeyParts key;
+  if (!ParsePublicKeyBlob(blob.data(), blob.size(), &key)) {
+    return Fail(kExitBadKey, keyPath + ": not a 276-byte public key blob of the format");
+  }
+
+  struct stat info;
+  if (stat(packPath.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<std::uint64_t>(info.st_size) > kMaxPackSize) {
+    std::printf("pack: %s\nsize: %lld\nverdict: length-error\n", packPath.c_str(),
+                static_cast<long long>(info.st_size));
+    return Fail(kExitHeaderRefused, "Pack blob length error: the pack is 2 GiB or more");
+  }
+  std::vector<unsigned char> pack;
+  if (!ReadWholeFile(packPath, &pack, &error)) {
+    // The program cannot measure a pack it cannot open either.
+    std::printf("pack: %s\nverdict: length-error\n", packPath.c_str());
+    return Fail(kExitFileError, error);
+  }
+
+  const PackReport report = VerifyPack(pack, key);
+  std::printf("pack: %s\nsize: %llu\n", packPath.c_str(),
+              static_cast<unsigned long long>(report.size));
+  if (report.hasHeader) {
+    std::printf("magic: 0x%08x%s\nversion: %u\nreserved: 0x%08x\nsignature length: %u\n",
+                report.header.magic, report.header.magic == kPackMagic ? " (CVPK)" : "",
+                report.header.version, report.header.reserved, report.header.signatureLength);
+  }
+  if (report.hasLayout) {
+    std::printf("payload: offset %u, %u bytes\n", report.layout.payloadOffset,
+                report.layout.payloadLength);
+  }
+  std::printf("verdict: %s\n", VerdictToken(report.verdict));
+  if (report.payloadChecked) PrintEntries(report.payload);
+  std::fflush(stdout);
+
+  switch (report.verdict) {
+    case PackVerdict::Accepted:
+      return kExitOk;
+    case PackVerdict::LengthError:
+    case PackVerdict::TooSmall:
+    case PackVerdict::MagicMismatch:
+    case PackVerdict::VersionMismatch:
+      return Fail(kExitHeaderRefused, report.message);
+    case PackVerdict::SignError:
+      return Fail(kExitSignRefused, report.message);
+    case PackVerdict::ArchiveError:
+    case PackVerdict::UnsafeName:
+    case PackVerdict::EntryError:
+      return Fail(kExitPayloadRefused, report.message);
+  }
+  return kExitPayloadRefused;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage();
+  const std::string command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command == "keygen" && args.size() == 3) return RunKeygen(args[1], args[2]);
+  if (command == "build" && args.size() == 4) return RunBuild(args[1], args[2], args[3]);
+  if (command == "wrap" && args.size() == 4) return RunWrap(true, args[1], args[2], args[3]);
+  if (command == "wrap" && args.size() == 5 && args[1] == "--unchecked") {
+    return RunWrap(false, args[2], args[3], args[4]);
+  }
+  if (command == "verify" && args.size() == 3) return RunVerify(args[1], args[2]);
+  return Usage();
+}

@@ -1,0 +1,134 @@
+#include "tools/payload_check.h"
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string_view>
+
+#include "archive/archive_source.h"
+#include "archive/entry_metadata.h"
+#include "archive/entry_stream.h"
+#include "archive/payload_extraction.h"
+#include "archive/zip_directory.h"
+
+namespace {
+
+// The reader's name buffer: 259 characters and the terminator.
+constexpr std::uint32_t kNameCapacity = 260;
+constexpr std::uint32_t kMaxNameLength = 258;
+
+// The key under which Windows finds a directory again: one separator kind,
+// no trailing separator, ASCII case folded.
+std::string DirectoryKey(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return path;
+}
+
+// A directory entry makes every level of its path, as the reader does.
+void AddDirectoryLevels(const std::string& name, std::set<std::string>* made) {
+  const std::string key = DirectoryKey(name);
+  for (std::size_t at = key.find('/'); at != std::string::npos; at = key.find('/', at + 1)) {
+    made->insert(key.substr(0, at));
+  }
+  made->insert(key);
+}
+
+PayloadReport Refuse(PayloadReport report, PayloadVerdict verdict, const std::string& message) {
+  report.verdict = verdict;
+  report.message = message;
+  return report;
+}
+
+}  // namespace
+
+PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
+  PayloadReport report;
+  std::unique_ptr<ArchiveDirectory> directory = OpenDirectory(OpenMemorySource(data, size));
+  if (!directory) {
+    return Refuse(report, PayloadVerdict::NotAnArchive,
+                  "the payload does not open as a ZIP archive (status " +
+                      std::to_string(DirectoryOpenStatus) + ")");
+  }
+  struct Closer {
+    std::unique_ptr<ArchiveDirectory>& directory;
+    ~Closer() { CloseDirectory(std::move(directory)); }
+  } closer{directory};
+
+  std::set<std::string> madeDirectories;
+  std::vector<unsigned char> buffer(kEntryInputBufferSize);
+  for (std::uint32_t i = 0; i < directory->entryCount; ++i) {
+    const std::string where = "entry " + std::to_string(i);
+    char nameBytes[kNameCapacity] = {};
+    if (SeekEntry(directory.get(), i) != DirOk ||
+        ReadCentralRecord(directory.get(), nameBytes, kNameCapacity) != DirOk) {
+      return Refuse(report, PayloadVerdict::BadEntry,
+                    where + ": its central directory record cannot be read");
+    }
+    const CentralRecord record = directory->record;
+    PayloadEntry entry;
+    entry.name.assign(nameBytes, std::min<std::size_t>(record.nameLength, kNameCapacity));
+    entry.name = entry.name.c_str();  // the program reads the name up to a zero byte
+    entry.method = record.method;
+    entry.externalAttributes = record.externalAttributes;
+    entry.compressedSize = record.compressedSize;
+    entry.uncompressedSize = record.uncompressedSize;
+    entry.crc32 = record.crc32;
+    entry.directory = (AttributesFromExternal(record.externalAttributes) & kAttributeDirectory) != 0;
+    report.entries.push_back(entry);
+
+    LocalHeaderInfo local;
+    if (CheckLocalHeader(directory.get(), &local) != DirOk) {
+      return Refuse(report, PayloadVerdict::BadEntry,
+                    where + ": its local header does not match its central record");
+    }
+    if (local.extraOffset + local.extraSize > size) {
+      return Refuse(report, PayloadVerdict::BadEntry, where + ": its extra field runs past the end");
+    }
+    ExtendedTimestamp times;
+    if (FindExtendedTimestamp(data + local.extraOffset, local.extraSize, &times) &&
+        times.hasModification) {
+      report.entries.back().hasModificationTime = true;
+      report.entries.back().modificationTime = static_cast<std::uint32_t>(times.modification);
+    }
+    if (record.nameLength > kMaxNameLength) {
+      return Refuse(report, PayloadVerdict::BadEntry,
+                    where + ": its name is 259 bytes or longer");
+    }
+    if (!IsEntryNameContained(std::string_view(entry.name))) {
+      return Refuse(report, PayloadVerdict::UnsafeName,
+                    where + " \"" + entry.name + "\": the name leads outside the staging directory");
+    }
+
+    if (entry.directory) {
+      AddDirectoryLevels(entry.name, &madeDirectories);
+      continue;
+    }
+    const std::size_t separator = entry.name.find_last_of("/\\");
+    if (separator != std::string::npos &&
+        madeDirectories.count(DirectoryKey(entry.name.substr(0, separator))) == 0) {
+      return Refuse(report, PayloadVerdict::BadEntry,
+                    where + " \"" + entry.name +
+                        "\": no earlier directory entry makes its directory");
+    }
+    if (OpenEntryStream(directory.get()) != DirOk) {
+      return Refuse(report, PayloadVerdict::BadEntry, where + ": its data cannot be opened");
+    }
+    for (;;) {
+      const std::int32_t got = ReadEntryStream(directory.get(), buffer.data(),
+                                               static_cast<std::uint32_t>(buffer.size()));
+      if (got < 0) {
+        CloseEntryStream(directory.get());
+        return Refuse(report, PayloadVerdict::BadEntry,
+                      where + " \"" + entry.name + "\": its data cannot be read");
+      }
+      if (got == 0) break;
+    }
+    if (CloseEntryStream(directory.get()) != DirOk) {
+      return Refuse(report, PayloadVerdict::BadEntry,
+                    where + " \"" + entry.name + "\": CRC-32 mismatch");
+    }
+  }
+  return report;
+}
