@@ -2,7 +2,8 @@
 
 #include "updater/mode_dispatch.h"
 
-// Modes not built yet answer with this code instead of pretending to work.
+// Prepare mode is not built yet: it answers with this code instead of
+// pretending to work.
 constexpr int kExitModeNotBuilt = 199;
 
 // The modes that updater.exe runs.

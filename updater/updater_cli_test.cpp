@@ -5,14 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "testkit/last_error.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 #include "updater/exit_codes.h"
+#include "updater/mode_test_support.h"
 #include "updater/modes.h"
 
 namespace {
+
+std::wstring SystemDirectory() {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  GetSystemDirectoryW(buffer, MAX_PATH);
+  return buffer;
+}
 
 bool RunOnceValueExists() {
   HKEY key = nullptr;
@@ -34,6 +42,7 @@ struct CliCase {
 class UpdaterCliTest : public ::testing::TestWithParam<CliCase> {};
 
 TEST_P(UpdaterCliTest, ExitsWithTheExpectedCodeAndTouchesNothing) {
+  modetest::PendingDeletionsGuard pending;
   testkit::ScopedTempDir scratch;
   const std::wstring program = testkit::CopyBuiltProgram(L"updater.exe", scratch.path());
   ASSERT_FALSE(program.empty()) << testkit::LastErrorText();
@@ -46,6 +55,7 @@ TEST_P(UpdaterCliTest, ExitsWithTheExpectedCodeAndTouchesNothing) {
       << "arguments: " << testkit::Narrow(GetParam().arguments);
   EXPECT_EQ(testkit::ListDirectory(scratch.path()), L"updater.exe");
   EXPECT_FALSE(RunOnceValueExists());
+  EXPECT_TRUE(pending.AddedDeletions().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -58,12 +68,36 @@ INSTANTIATE_TEST_SUITE_P(
                       CliCase{L"prepare a b", kExitNothingDone},
                       CliCase{L"prepare a b c d", kExitNothingDone}));
 
-// The modes themselves are not built yet: a recognised mode answers with
-// its own distinct code rather than pretending to have worked.
-INSTANTIATE_TEST_SUITE_P(
-    RecognisedMode, UpdaterCliTest,
-    ::testing::Values(CliCase{L"\"action\"", kExitModeNotBuilt},
-                      CliCase{L"action", kExitModeNotBuilt},
-                      CliCase{L"prepare a b c", kExitModeNotBuilt}));
+// A recognised "action", quoted or not, runs install mode: the installer is
+// asked for the package beside the copy (missing here, so it answers with
+// its own failure code) and the copy's directory is scheduled for deletion.
+TEST(UpdaterCliActionTest, ActionInQuotesOrNotRunsInstallMode) {
+  for (const wchar_t* arguments : {L"action", L"\"action\""}) {
+    modetest::PendingDeletionsGuard pending;
+    testkit::ScopedTempDir scratch;
+    const std::wstring program = testkit::CopyBuiltProgram(L"updater.exe", scratch.path());
+    ASSERT_FALSE(program.empty()) << testkit::LastErrorText();
+    const testkit::ProgramRun installer = testkit::RunProgram(
+        SystemDirectory() + L"\\msiexec.exe", L"/quiet /i \"" + scratch.Join(L"letterwing.msi") + L"\"");
+    ASSERT_TRUE(installer.started);
+
+    const testkit::ProgramRun run = testkit::RunProgram(program, arguments, scratch.path());
+    ASSERT_TRUE(run.started) << testkit::LastErrorText(run.startError);
+    EXPECT_EQ(run.exitCode, installer.exitCode) << testkit::Narrow(arguments);
+    const std::vector<std::wstring> added = pending.AddedDeletions();
+    ASSERT_FALSE(added.empty()) << testkit::Narrow(arguments);
+    EXPECT_EQ(added.back(), modetest::PendingForm(scratch.path()));
+    EXPECT_FALSE(RunOnceValueExists());
+  }
+}
+
+TEST(UpdaterCliPrepareTest, PrepareIsRecognised) {
+  testkit::ScopedTempDir scratch;
+  const std::wstring program = testkit::CopyBuiltProgram(L"updater.exe", scratch.path());
+  ASSERT_FALSE(program.empty()) << testkit::LastErrorText();
+  const testkit::ProgramRun run = testkit::RunProgram(program, L"prepare a b c", scratch.path());
+  ASSERT_TRUE(run.started) << testkit::LastErrorText(run.startError);
+  EXPECT_EQ(static_cast<int>(run.exitCode), kExitModeNotBuilt);
+}
 
 }  // namespace

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Install mode ("action"): runs the Windows Installer quietly on the
+// "letterwing.msi" beside the running updater, keeping each shortcut and the
+// start-up entry only where the current installation has them, waits for it,
+// and schedules the updater's own directory for deletion at the next restart.
+// Returns the installer's exit code (0 when it could not be started, waited
+// for or its code read), or kExitNoModulePath when the updater's own path is
+// not available in full; then nothing is started or scheduled.
+int RunInstallMode();
+
+// How install mode starts the installer; LaunchAndWait in the product.
+using InstallerLauncher = bool (*)(const std::wstring& verb, const std::wstring& file,
+                                   const std::wstring& parameters, const std::wstring& directory,
+                                   DWORD* exitCode);
+
+// RunInstallMode with another launcher, so that a test can see the verb and
+// the command that an elevation or an installer would otherwise hide.
+int RunInstallModeWith(InstallerLauncher launch);
+
+// The installer's parameter text: "/quiet /i", the quoted package path, then
+// INSTALLSTARTMENUSHORTCUT="", INSTALLDESKTOPSHORTCUT="" and RUNATSTARTUP=""
+// in that order, each only for an item the installation lacks.
+std::wstring ComposeInstallerParameters(const std::wstring& updaterDirectory,
+                                        bool hasStartMenuShortcut, bool hasDesktopShortcut,
+                                        bool hasRunAtStartupValue);

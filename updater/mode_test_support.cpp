@@ -1,0 +1,273 @@
+#include "updater/mode_test_support.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "testkit/run_program.h"
+#include "testkit/scoped_temp_dir.h"
+
+namespace modetest {
+namespace {
+
+const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
+const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kRunValue[] = L"corvana_quickpost";
+const wchar_t kSampleProductCode[] = L"{7C5E2A19-4B8D-4F36-A1E0-93D2C6B7F480}";
+
+bool ReadBinary(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD* type,
+                std::vector<BYTE>* data) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  bool ok = RegQueryValueExW(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+  if (ok) {
+    data->assign(size, 0);
+    ok = RegQueryValueExW(key, name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
+    data->resize(size);
+  }
+  RegCloseKey(key);
+  return ok;
+}
+
+void WriteOrDelete(HKEY root, const wchar_t* subKey, const wchar_t* name, bool present, DWORD type,
+                   const std::vector<BYTE>& data) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  if (present) {
+    RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+  } else {
+    RegDeleteValueW(key, name);
+  }
+  RegCloseKey(key);
+}
+
+std::vector<std::wstring> SplitMultiString(const std::vector<BYTE>& data) {
+  std::vector<std::wstring> strings;
+  const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
+  const size_t count = data.size() / sizeof(wchar_t);
+  size_t start = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (text[i] == L'\0') {
+      strings.emplace_back(text + start, i - start);
+      start = i + 1;
+    }
+  }
+  return strings;
+}
+
+// Source and target pairs of the list; the list ends with an empty string
+// where a source would stand.
+std::vector<std::pair<std::wstring, std::wstring>> PairsOf(const std::vector<BYTE>& data) {
+  std::vector<std::pair<std::wstring, std::wstring>> pairs;
+  const std::vector<std::wstring> strings = SplitMultiString(data);
+  for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+    if (strings[i].empty()) break;
+    pairs.emplace_back(strings[i], strings[i + 1]);
+  }
+  return pairs;
+}
+
+std::vector<std::pair<std::wstring, std::wstring>> PendingPairs() {
+  DWORD type = 0;
+  std::vector<BYTE> data;
+  if (!ReadBinary(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, &type, &data)) {
+    return {};
+  }
+  return PairsOf(data);
+}
+
+void CollectTree(const std::wstring& directory, std::vector<std::wstring>* out) {
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &data);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = directory + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        CollectTree(child, out);
+      } else {
+        out->push_back(PendingForm(child));
+      }
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+  }
+  out->push_back(PendingForm(directory));
+}
+
+}  // namespace
+
+PendingDeletionsGuard::PendingDeletionsGuard() {
+  DWORD type = 0;
+  present_ = ReadBinary(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, &type, &data_);
+}
+
+PendingDeletionsGuard::~PendingDeletionsGuard() {
+  WriteOrDelete(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, present_, REG_MULTI_SZ,
+                data_);
+}
+
+std::vector<std::wstring> PendingDeletionsGuard::AddedDeletions() const {
+  const auto pairs = PendingPairs();
+  const size_t before = present_ ? PairsOf(data_).size() : 0;
+  std::vector<std::wstring> added;
+  for (size_t i = before; i < pairs.size(); ++i) {
+    if (pairs[i].second.empty()) added.push_back(pairs[i].first);
+  }
+  return added;
+}
+
+std::vector<std::wstring> PendingDeletionsGuard::AllEntries() {
+  std::vector<std::wstring> entries;
+  for (const auto& pair : PendingPairs()) entries.push_back(pair.first + L"|" + pair.second);
+  return entries;
+}
+
+RunOnceValueGuard::RunOnceValueGuard() {
+  present_ = Read(&text_);
+  WriteOrDelete(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, false, REG_SZ, {});
+}
+
+RunOnceValueGuard::~RunOnceValueGuard() {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(text_.c_str());
+  WriteOrDelete(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, present_, REG_SZ,
+                std::vector<BYTE>(bytes, bytes + (text_.size() + 1) * sizeof(wchar_t)));
+}
+
+bool RunOnceValueGuard::Read(std::wstring* text) {
+  DWORD type = 0;
+  std::vector<BYTE> data;
+  if (!ReadBinary(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, &type, &data) ||
+      type != REG_SZ) {
+    return false;
+  }
+  text->assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+  while (!text->empty() && text->back() == L'\0') text->pop_back();
+  return true;
+}
+
+WindowsVersionGuard::WindowsVersionGuard(const std::wstring& programName,
+                                         const std::wstring& version)
+    : key_(L"Software\\Wine\\AppDefaults\\" + programName) {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(version.c_str());
+  WriteOrDelete(HKEY_CURRENT_USER, key_.c_str(), L"Version", true, REG_SZ,
+                std::vector<BYTE>(bytes, bytes + (version.size() + 1) * sizeof(wchar_t)));
+}
+
+WindowsVersionGuard::~WindowsVersionGuard() {
+  WriteOrDelete(HKEY_CURRENT_USER, key_.c_str(), L"Version", false, REG_SZ, {});
+  RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+}
+
+std::wstring FolderPath(int csidl) {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  // Created when missing: a fresh prefix has no all-users desktop yet.
+  if (SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, 0, buffer) != S_OK) {
+    return std::wstring();
+  }
+  return buffer;
+}
+
+std::wstring StartMenuShortcutPath() {
+  return FolderPath(CSIDL_COMMON_PROGRAMS) + L"\\Letterwing\\Letterwing.lnk";
+}
+
+std::wstring DesktopShortcutPath() {
+  return FolderPath(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Letterwing.lnk";
+}
+
+std::wstring InstalledProgramPath() {
+  return FolderPath(CSIDL_PROGRAM_FILES) + L"\\Letterwing\\letterwing.exe";
+}
+
+bool ReadRunValue(HKEY root, std::wstring* text) {
+  DWORD type = 0;
+  std::vector<BYTE> data;
+  if (!ReadBinary(root, kRunKey, kRunValue, &type, &data)) return false;
+  text->assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+  while (!text->empty() && text->back() == L'\0') text->pop_back();
+  return true;
+}
+
+bool WriteRunValue(HKEY root, const std::wstring& text) {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+  return WriteRunValueBytes(
+      root, REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t)));
+}
+
+bool WriteRunValueBytes(HKEY root, DWORD type, const std::vector<BYTE>& data) {
+  WriteOrDelete(root, kRunKey, kRunValue, true, type, data);
+  DWORD readType = 0;
+  std::vector<BYTE> read;
+  return ReadBinary(root, kRunKey, kRunValue, &readType, &read) && read == data;
+}
+
+void DeleteRunValue(HKEY root) { WriteOrDelete(root, kRunKey, kRunValue, false, REG_SZ, {}); }
+
+void RemoveSampleInstallation() {
+  wchar_t system[MAX_PATH + 1] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  testkit::RunProgram(std::wstring(system) + L"\\msiexec.exe",
+                      std::wstring(L"/quiet /x ") + kSampleProductCode);
+  for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
+    DeleteFileW((FolderPath(csidl) + L"\\Letterwing\\Letterwing.lnk").c_str());
+    DeleteFileW((FolderPath(csidl) + L"\\Letterwing.lnk").c_str());
+    RemoveDirectoryW((FolderPath(csidl) + L"\\Letterwing").c_str());
+  }
+  for (int csidl : {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY}) {
+    DeleteFileW((FolderPath(csidl) + L"\\Letterwing.lnk").c_str());
+  }
+  DeleteRunValue(HKEY_LOCAL_MACHINE);
+  DeleteRunValue(HKEY_CURRENT_USER);
+}
+
+bool PlantFile(const std::wstring& path, const std::string& text) {
+  const std::wstring parent = path.substr(0, path.find_last_of(L'\\'));
+  CreateDirectoryW(parent.c_str(), nullptr);
+  return testkit::WriteFileBytes(path, text);
+}
+
+std::wstring PendingForm(const std::wstring& path) { return L"\\??\\" + path; }
+
+std::vector<std::wstring> TreeInDeletionOrder(const std::wstring& root) {
+  std::vector<std::wstring> entries;
+  CollectTree(root, &entries);
+  return entries;
+}
+
+bool ChildrenComeFirst(const std::vector<std::wstring>& entries) {
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::wstring prefix = entries[i] + L"\\";
+    for (size_t j = i + 1; j < entries.size(); ++j) {
+      if (entries[j].compare(0, prefix.size(), prefix) == 0) return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::wstring> Sorted(std::vector<std::wstring> entries) {
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+std::vector<std::wstring> ReadRecord(const std::wstring& path) {
+  std::string bytes;
+  std::vector<std::wstring> lines;
+  if (!testkit::ReadFileBytes(path, &bytes)) return lines;
+  const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()),
+                          bytes.size() / sizeof(wchar_t));
+  size_t start = 0;
+  for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+}  // namespace modetest

@@ -1,0 +1,97 @@
+#pragma once
+
+// Helpers of the tests that run the modes: the prefix-global state they
+// touch (pending deletions, RunOnce, the installed sample product and its
+// items, the reported Windows version) is recorded and put back.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace modetest {
+
+// The pending file-rename list: recorded when made, written back when gone.
+class PendingDeletionsGuard {
+ public:
+  PendingDeletionsGuard();
+  ~PendingDeletionsGuard();
+  PendingDeletionsGuard(const PendingDeletionsGuard&) = delete;
+  PendingDeletionsGuard& operator=(const PendingDeletionsGuard&) = delete;
+
+  // Paths registered for deletion since the guard was made, in order, as
+  // the list holds them ("\??\C:\..."). Renames (with a target) are left out.
+  std::vector<std::wstring> AddedDeletions() const;
+  // Every entry of the list now, deletions and renames, as "source|target".
+  static std::vector<std::wstring> AllEntries();
+
+ private:
+  bool present_ = false;
+  std::vector<BYTE> data_;
+};
+
+// The "!letterwing_update_runonce" value: recorded, removed, put back.
+class RunOnceValueGuard {
+ public:
+  RunOnceValueGuard();
+  ~RunOnceValueGuard();
+  RunOnceValueGuard(const RunOnceValueGuard&) = delete;
+  RunOnceValueGuard& operator=(const RunOnceValueGuard&) = delete;
+
+  // The value's text, or false when it is missing or not REG_SZ.
+  static bool Read(std::wstring* text);
+
+ private:
+  bool present_ = false;
+  std::wstring text_;
+};
+
+// Wine reports this Windows version ("winxp", "win7", "win10", ...) to new
+// processes of the named program, until the guard goes.
+class WindowsVersionGuard {
+ public:
+  WindowsVersionGuard(const std::wstring& programName, const std::wstring& version);
+  ~WindowsVersionGuard();
+  WindowsVersionGuard(const WindowsVersionGuard&) = delete;
+  WindowsVersionGuard& operator=(const WindowsVersionGuard&) = delete;
+
+ private:
+  std::wstring key_;
+};
+
+// Where the probes and the sample package put the three items.
+std::wstring StartMenuShortcutPath();  // common programs\Letterwing\Letterwing.lnk
+std::wstring DesktopShortcutPath();    // common desktop\Letterwing.lnk
+std::wstring InstalledProgramPath();   // Program Files\Letterwing\letterwing.exe
+std::wstring FolderPath(int csidl);
+
+bool ReadRunValue(HKEY root, std::wstring* text);
+bool WriteRunValue(HKEY root, const std::wstring& text);
+bool WriteRunValueBytes(HKEY root, DWORD type, const std::vector<BYTE>& data);
+void DeleteRunValue(HKEY root);
+
+// Uninstalls the sample product if installed and removes every item it or a
+// test may have left: shortcuts (all-users and current-user), Run values.
+void RemoveSampleInstallation();
+
+// Creates a file with this text, and its parent directory when missing.
+bool PlantFile(const std::wstring& path, const std::string& text);
+
+// The long-path form of path as the pending list stores it: "\??\" + path.
+std::wstring PendingForm(const std::wstring& path);
+
+// Every file and directory below root, children first, root last, each in
+// PendingForm: the registrations that a deletion of root at restart makes,
+// in an order where each directory follows its contents.
+std::vector<std::wstring> TreeInDeletionOrder(const std::wstring& root);
+
+// True when each directory comes after everything below it.
+bool ChildrenComeFirst(const std::vector<std::wstring>& entries);
+
+// Sorted copy, for comparing sets.
+std::vector<std::wstring> Sorted(std::vector<std::wstring> entries);
+
+// Reads a UTF-16 text file written by install_mode_probe.exe into lines.
+std::vector<std::wstring> ReadRecord(const std::wstring& path);
+
+}  // namespace modetest

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Starts a program through the shell, so that a verb such as "runas" can ask
+// for elevation, and waits for it to end. True only when the program was
+// started, has ended and its exit code was read; only then is the code
+// stored through exitCode (when it is not null). The shell may show its own
+// error dialog: no flag suppresses its user interface.
+bool LaunchAndWait(const std::wstring& verb, const std::wstring& file,
+                   const std::wstring& parameters, const std::wstring& directory,
+                   DWORD* exitCode);
+
+// The full path of a program in the system directory, or empty when the
+// system directory cannot be read. Programs the updater starts are named by
+// such a path: a bare name would be looked up first in the updater's own
+// directory, which is unpacked from the pack, and in the working directory.
+std::wstring SystemProgramPath(const std::wstring& fileName);

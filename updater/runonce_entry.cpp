@@ -1,0 +1,29 @@
+#include "updater/runonce_entry.h"
+
+#include <windows.h>
+
+#include "fileutil/unique_handle.h"
+
+const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t kRunOnceValueName[] = L"!letterwing_update_runonce";
+
+bool SetLocalMachineString(const std::wstring& subKey, const std::wstring& valueName,
+                           const std::wstring& text) {
+  UniqueRegistryKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE, nullptr, key.receive(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+  return RegSetValueExW(key.get(), valueName.c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(text.c_str()), bytes) == ERROR_SUCCESS;
+}
+
+bool WriteRunOnceValue(const std::wstring& valueName, const std::wstring& text) {
+  return SetLocalMachineString(kRunOnceKey, valueName, text);
+}
+
+std::wstring ComposeRunOnceCommand(const std::wstring& stagingDirectory,
+                                   const std::wstring& subDirectory) {
+  return L"\"" + stagingDirectory + subDirectory + L"\\updater.exe\" action";
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+// The machine-wide key whose values Windows runs once at the next logon.
+extern const wchar_t kRunOnceKey[];
+// The value that schedules the staged updater. The leading "!" asks Windows
+// to delete the value only after the command has run, so a logon that is cut
+// short runs it again.
+extern const wchar_t kRunOnceValueName[];
+
+// Stores text as a REG_SZ value under HKEY_LOCAL_MACHINE\subKey, creating the
+// key when it is missing and replacing a value of the same name. The data is
+// the text and one terminating NUL. False when the key cannot be created or
+// opened for writing (writing under HKLM needs administrator rights) or the
+// value cannot be set.
+bool SetLocalMachineString(const std::wstring& subKey, const std::wstring& valueName,
+                           const std::wstring& text);
+
+// SetLocalMachineString under the RunOnce key.
+bool WriteRunOnceValue(const std::wstring& valueName, const std::wstring& text);
+
+// The command that RunOnce runs: the staged updater's path in double quotes,
+// then " action". stagingDirectory already ends with its one appended
+// backslash; nothing else is added or folded, so a staging directory that
+// came with its own trailing backslash gives two.
+std::wstring ComposeRunOnceCommand(const std::wstring& stagingDirectory,
+                                   const std::wstring& subDirectory);
