@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -356,6 +357,48 @@ TEST_F(TreeWalkTest, FinishesEachSubTreeBeforeItsSiblingsAtEveryDepth) {
     }
   }
   EXPECT_EQ(g_visits.back(), (Visit{longRoot_, true}));
+}
+
+// The walk keeps its levels off the call stack: with only a little of the
+// thread's stack left it still walks a chain of directories much deeper than
+// that remainder could hold one frame per level of.
+struct LowStackWalk {
+  std::wstring root;
+  std::size_t stackLeft;
+  bool result;
+};
+
+DWORD WINAPI WalkWithLittleStackLeft(void* argument) {
+  LowStackWalk* walk = static_cast<LowStackWalk*>(argument);
+  MEMORY_BASIC_INFORMATION stack = {};
+  if (VirtualQuery(&stack, &stack, sizeof stack) == 0) return 1;
+  const std::size_t available =
+      reinterpret_cast<std::uintptr_t>(&stack) - reinterpret_cast<std::uintptr_t>(stack.AllocationBase);
+  if (available <= walk->stackLeft) return 1;
+  volatile char* used = static_cast<char*>(__builtin_alloca(available - walk->stackLeft));
+  used[0] = 0;
+  walk->result = ApplyToTree(walk->root, &RecordingAction, false);
+  return 0;
+}
+
+TEST_F(TreeWalkTest, WalksADeepChainWithLittleStackLeft) {
+  const int kDepth = 250;
+  LowStackWalk walk{temp_.Join(L"deep"), 64 * 1024, false};
+  std::wstring deepest = walk.root;
+  for (int i = 0; i < kDepth; ++i) deepest += L"\\n";
+  ASSERT_TRUE(CreateDirectoryTree(deepest));
+
+  HANDLE thread = CreateThread(nullptr, 0, &WalkWithLittleStackLeft, &walk, 0, nullptr);
+  ASSERT_NE(thread, nullptr) << LastErrorText();
+  ASSERT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+  DWORD exitCode = 1;
+  GetExitCodeThread(thread, &exitCode);
+  CloseHandle(thread);
+  ASSERT_EQ(exitCode, 0u);
+  EXPECT_TRUE(walk.result);
+  ASSERT_EQ(g_visits.size(), static_cast<std::size_t>(kDepth + 1));
+  EXPECT_EQ(g_visits.front(), (Visit{L"\\\\?\\" + deepest, true}));
+  EXPECT_EQ(g_visits.back(), (Visit{L"\\\\?\\" + walk.root, true}));
 }
 
 }  // namespace
