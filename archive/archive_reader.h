@@ -18,6 +18,16 @@ enum ArchiveResult : std::int32_t {
   LocalHeaderMismatch = 0x00000700,
   ExtraFieldReadFailed = 0x00000800,
   UnsafeEntryName = 0x00000900,  // payload extraction: a name leads outside the staging directory
+  // The entry's stored name is empty, holds a zero byte, is 259 bytes or
+  // longer (its wide form and terminator would not fit in 260 characters) or
+  // cannot be decoded in the ANSI code page. The entry is refused whole;
+  // nothing is cut.
+  NameNotConvertible = 0x00000A00,
+  // OpenArchive: the root or current directory, with its trailing
+  // backslash, does not fit in 260 characters (or cannot be read).
+  // ExtractEntry: the root directory joined with the relative path of a
+  // directory to create does not fit; nothing is created.
+  PathTooLong = 0x00000B00,
   BadArgument = 0x00010000,
   WrongHandleKind = 0x00080000,
   SourceNotDiskFile = 0x02000000,
@@ -50,8 +60,28 @@ struct EntryInfo {
 // Process-wide result of the latest archive operation (0 for success).
 extern std::int32_t LastArchiveError;
 
+// Opens an archive: kind 3 reads `length` bytes at `source` in place (the
+// block must outlive the handle), kind 2 opens the file named by `source`,
+// kind 1 duplicates the disk-file handle `source`. Directory entries and
+// relative targets are created under `root`, or under the current
+// directory when root is null or empty. Null on failure, with the reason in
+// LastArchiveError (DirIoErrorResult or DirBadArchiveResult when the data is
+// not a readable archive).
 ArchiveHandle* OpenArchive(const void* source, std::uint32_t length, int kind, const wchar_t* root);
+
+// index -1: info->index receives the entry count and everything else is
+// zero. Otherwise describes entry `index` (0 to count - 1): its name decoded
+// in the ANSI code page, Windows attributes, times and sizes.
 std::int32_t GetEntryInfo(ArchiveHandle* handle, int index, EntryInfo* info);
+
+// Writes entry `index` to an open file handle (kind 1, from its position,
+// left open), to a file name (kind 2: its relative parent directories are
+// created under the root, and the entry's attributes and times are applied)
+// or to a buffer of `length` bytes (kind 3: MoreData while the entry has
+// more to give; call again with the same index to continue). A directory
+// entry given a file name is created under the root, whatever the name.
 std::int32_t ExtractEntry(ArchiveHandle* handle, int index, const void* target, std::uint32_t length,
                           int kind);
+
+// Releases the archive and everything it holds; the handle is gone after.
 std::int32_t CloseArchive(ArchiveHandle* handle);

@@ -82,4 +82,15 @@ if(UPDATER_HOST_BUILD)
   target_link_libraries(zip_read_bench PRIVATE zip_parsing)
 else()
   updater_add_test(zip_parsing_test SOURCES ${ZIP_PARSING_TESTS} LIBS zip_parsing zip_test_support)
+
+  add_library(zip_reader STATIC
+    ${CMAKE_CURRENT_SOURCE_DIR}/archive_reader.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/entry_record.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/relative_directories.cpp)
+  target_link_libraries(zip_reader PUBLIC project_options zip_parsing)
+
+  updater_add_test(zip_reader_test
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/archive_reader_test.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/tool_archives_reader_test.cpp
+    LIBS zip_reader zip_test_support)
 endif()
