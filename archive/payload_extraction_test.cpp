@@ -1,0 +1,233 @@
+#include "archive/payload_extraction.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/archive_reader.h"
+#include "archive/zip_test_builder.h"
+#include "testkit/last_error.h"
+#include "testkit/scoped_temp_dir.h"
+
+namespace {
+
+constexpr std::uint32_t kWindowsArchive = 0x20;
+constexpr std::uint32_t kWindowsDirectory = 0x10;
+constexpr std::uint32_t kWindowsReadOnlyHidden = 0x23;
+
+ziptest::Entry WindowsEntry(const std::string& name, const std::string& data,
+                            std::uint32_t attributes = kWindowsArchive) {
+  ziptest::Entry entry;
+  entry.name = name;
+  entry.data = data;
+  entry.versionMadeBy = 0x0014;  // MS-DOS: no Unix permission bits
+  entry.externalAttributes = attributes;
+  return entry;
+}
+
+class CurrentDirectory {
+ public:
+  explicit CurrentDirectory(const std::wstring& directory) {
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, buffer);
+    if (length > 0 && length <= MAX_PATH) previous_.assign(buffer, length);
+    EXPECT_TRUE(SetCurrentDirectoryW(directory.c_str()));
+  }
+  ~CurrentDirectory() {
+    if (!previous_.empty()) SetCurrentDirectoryW(previous_.c_str());
+  }
+
+ private:
+  std::wstring previous_;
+};
+
+// An archive over bytes built in the test, opened as the pack loader opens
+// it: from memory, with the current directory as its root.
+class Payload {
+ public:
+  explicit Payload(const ziptest::Archive& archive) : bytes_(ziptest::Build(archive)) {
+    handle_ = OpenArchive(bytes_.data(), static_cast<std::uint32_t>(bytes_.size()), SourceMemory,
+                          nullptr);
+  }
+  ~Payload() {
+    if (handle_ != nullptr) CloseArchive(handle_);
+  }
+  ArchiveHandle* handle() const { return handle_; }
+
+ private:
+  std::string bytes_;
+  ArchiveHandle* handle_ = nullptr;
+};
+
+class PayloadExtractionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    staging_ = temp_.Join(L"stage");
+    ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
+  }
+  std::wstring Staged(const std::wstring& name) const { return staging_ + L"\\" + name; }
+
+  testkit::ScopedTempDir temp_;
+  std::wstring staging_;
+};
+
+TEST_F(PayloadExtractionTest, EntriesInSubDirectoriesUnpackWithStagingAsCurrentDirectory) {
+  ziptest::Archive archive;
+  archive.entries = {WindowsEntry("bin/", "", kWindowsDirectory),
+                     WindowsEntry("bin/updater.exe", "MZ program"),
+                     WindowsEntry("bin/sub/", "", kWindowsDirectory),
+                     WindowsEntry("bin/sub/letterwing.msi", ziptest::NoiseBytes(50000, 3)),
+                     WindowsEntry("top.txt", "top")};
+  archive.entries[3].method = 8;
+  CurrentDirectory inStaging(staging_);
+  Payload payload(archive);
+  ASSERT_NE(nullptr, payload.handle());
+  EXPECT_TRUE(ExtractPayload(payload.handle(), staging_ + L"\\"));
+  std::string bytes;
+  ASSERT_TRUE(testkit::ReadFileBytes(Staged(L"bin\\sub\\letterwing.msi"), &bytes));
+  EXPECT_TRUE(bytes == ziptest::NoiseBytes(50000, 3));
+  ASSERT_TRUE(testkit::ReadFileBytes(Staged(L"bin\\updater.exe"), &bytes));
+  EXPECT_EQ("MZ program", bytes);
+  // Made on Windows, so read-only in the archive; reset to normal + archive.
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE),
+            GetFileAttributesW(Staged(L"top.txt").c_str()));
+}
+
+TEST_F(PayloadExtractionTest, FileInAMissingDirectoryFailsWithAbsoluteStaging) {
+  ziptest::Archive archive;
+  archive.entries = {WindowsEntry("bin/updater.exe", "MZ")};
+  CurrentDirectory elsewhere(temp_.path());
+  Payload payload(archive);
+  ASSERT_NE(nullptr, payload.handle());
+  EXPECT_FALSE(ExtractPayload(payload.handle(), staging_ + L"\\"));
+  EXPECT_EQ(FileOpenFailed, LastArchiveError);
+}
+
+TEST_F(PayloadExtractionTest, ArchiveWithoutEntriesCreatesTheStagingDirectory) {
+  ziptest::Archive archive;
+  archive.prefix = "stub";  // an end record at offset 0 would not be found
+  Payload payload(archive);
+  ASSERT_NE(nullptr, payload.handle());
+  const std::wstring fresh = temp_.Join(L"a\\b\\c");
+  EXPECT_TRUE(ExtractPayload(payload.handle(), fresh + L"\\"));
+  EXPECT_TRUE(testkit::DirectoryExists(fresh));
+  EXPECT_EQ(L"", testkit::ListDirectory(fresh));
+}
+
+TEST_F(PayloadExtractionTest, CrcErrorInSecondEntryStopsThere) {
+  ziptest::Archive archive;
+  archive.entries = {WindowsEntry("first.txt", "first"), WindowsEntry("second.txt", "second data"),
+                     WindowsEntry("third.txt", "third")};
+  archive.entries[1].centralCrc = ziptest::Crc32("second data") ^ 1;
+  archive.entries[1].localCrc = archive.entries[1].centralCrc;
+  CurrentDirectory inStaging(staging_);
+  Payload payload(archive);
+  ASSERT_NE(nullptr, payload.handle());
+  EXPECT_FALSE(ExtractPayload(payload.handle(), staging_ + L"\\"));
+  EXPECT_EQ(EntryWriteFailed, LastArchiveError);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE),
+            GetFileAttributesW(Staged(L"first.txt").c_str()));
+  // The failing entry keeps what the archive gave it: archive + read-only.
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY),
+            GetFileAttributesW(Staged(L"second.txt").c_str()));
+  std::string bytes;
+  ASSERT_TRUE(testkit::ReadFileBytes(Staged(L"second.txt"), &bytes));
+  EXPECT_EQ("second data", bytes);
+  EXPECT_FALSE(testkit::FileExists(Staged(L"third.txt")));
+}
+
+TEST_F(PayloadExtractionTest, ReadOnlyHiddenEntryEndsUpPlain) {
+  ziptest::Archive archive;
+  archive.entries = {WindowsEntry("hidden.txt", "h", kWindowsReadOnlyHidden)};
+  CurrentDirectory inStaging(staging_);
+  Payload payload(archive);
+  ASSERT_NE(nullptr, payload.handle());
+  EXPECT_TRUE(ExtractPayload(payload.handle(), staging_ + L"\\"));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE),
+            GetFileAttributesW(Staged(L"hidden.txt").c_str()));
+}
+
+TEST_F(PayloadExtractionTest, StagingDirectoryThatCannotBeMadeReadsNothing) {
+  ASSERT_TRUE(testkit::WriteFileBytes(temp_.Join(L"occupied"), "a file"));
+  ziptest::Archive archive;
+  archive.entries = {WindowsEntry("x.txt", "x")};
+  Payload payload(archive);
+  ASSERT_NE(nullptr, payload.handle());
+  EXPECT_FALSE(ExtractPayload(payload.handle(), temp_.Join(L"occupied") + L"\\"));
+  EXPECT_EQ(ArchiveOk, LastArchiveError);
+  EXPECT_FALSE(ExtractPayload(nullptr, staging_ + L"\\"));
+}
+
+TEST_F(PayloadExtractionTest, UnreadableEntryDescriptionWritesNothingForIt) {
+  ziptest::Archive archive;
+  archive.entries = {WindowsEntry("first.txt", "first"), WindowsEntry("second.txt", "second")};
+  archive.entries[1].localNameLength = 3;
+  CurrentDirectory inStaging(staging_);
+  Payload payload(archive);
+  ASSERT_NE(nullptr, payload.handle());
+  EXPECT_FALSE(ExtractPayload(payload.handle(), staging_ + L"\\"));
+  EXPECT_EQ(LocalHeaderMismatch, LastArchiveError);
+  EXPECT_TRUE(testkit::FileExists(Staged(L"first.txt")));
+  EXPECT_FALSE(testkit::FileExists(Staged(L"second.txt")));
+}
+
+struct HostileName {
+  const char* name;
+  bool directory;
+};
+
+class EscapingNameTest : public PayloadExtractionTest,
+                         public ::testing::WithParamInterface<HostileName> {};
+
+TEST_P(EscapingNameTest, IsRefusedBeforeAnythingIsWrittenForIt) {
+  const HostileName& hostile = GetParam();
+  ziptest::Archive archive;
+  archive.entries = {
+      WindowsEntry("before.txt", "before"),
+      WindowsEntry(hostile.name, hostile.directory ? "" : "escaped",
+                   hostile.directory ? kWindowsDirectory : kWindowsArchive),
+      WindowsEntry("after.txt", "after")};
+  {
+    CurrentDirectory inStaging(staging_);
+    Payload payload(archive);
+    ASSERT_NE(nullptr, payload.handle());
+    EXPECT_FALSE(ExtractPayload(payload.handle(), staging_ + L"\\"));
+    EXPECT_EQ(UnsafeEntryName, LastArchiveError);
+  }
+  EXPECT_EQ(L"before.txt", testkit::ListDirectory(staging_));
+  EXPECT_EQ(L"stage", testkit::ListDirectory(temp_.path()));
+  for (const wchar_t* outside : {L"C:\\escape.txt", L"C:\\escape", L"C:\\escape-dir"}) {
+    EXPECT_FALSE(testkit::FileExists(outside) || testkit::DirectoryExists(outside));
+  }
+  HANDLE stream = CreateFileW(Staged(L"before.txt:escape").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, stream);
+  if (stream != INVALID_HANDLE_VALUE) CloseHandle(stream);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, EscapingNameTest,
+    ::testing::Values(HostileName{"../escape.txt", false}, HostileName{"..\\escape.txt", false},
+                      HostileName{"sub/../../escape.txt", false},
+                      HostileName{"sub\\..\\..\\escape.txt", false},
+                      HostileName{".. /escape.txt", false}, HostileName{".../escape.txt", false},
+                      HostileName{"/escape.txt", false}, HostileName{"\\escape.txt", false},
+                      HostileName{"C:escape.txt", false}, HostileName{"C:/escape.txt", false},
+                      HostileName{"C:\\escape.txt", false},
+                      HostileName{"before.txt:escape", false},
+                      HostileName{"../escape-dir/", true}, HostileName{"..", true},
+                      HostileName{"sub/..", false}));
+
+TEST(EntryNameRuleTest, NamesThatStayInsideAreAccepted) {
+  for (const std::wstring_view name :
+       {L"a.txt", L"dir/", L"dir/sub/file", L"dir\\file", L"..hidden", L"a..b", L"x/..y/z",
+        L"./file", L"dir/./file", L"dots.in.name", L""}) {
+    EXPECT_TRUE(IsEntryNameContained(name)) << testkit::Narrow(std::wstring(name));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include "fileutil/unique_handle.h"
+
+// CryptoAPI handles in the one generic owner. A provider context is
+// released with CryptReleaseContext (flags 0), a key with CryptDestroyKey;
+// 0 means none for both.
+struct CryptProviderTraits {
+  using Handle = HCRYPTPROV;
+  static Handle Invalid() { return 0; }
+  static bool Close(Handle h) { return CryptReleaseContext(h, 0) != 0; }
+};
+
+struct CryptKeyTraits {
+  using Handle = HCRYPTKEY;
+  static Handle Invalid() { return 0; }
+  static bool Close(Handle h) { return CryptDestroyKey(h) != 0; }
+};
+
+using UniqueCryptProvider = ScopedHandle<CryptProviderTraits>;
+using UniqueCryptKey = ScopedHandle<CryptKeyTraits>;

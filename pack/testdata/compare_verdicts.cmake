@@ -1,0 +1,43 @@
+# The publisher's tool must judge every pack the program judged in the tests
+# as the program did. The program's tests leave each pack in DIR with its
+# verdict in DIR/verdicts.txt ("<file> <verdict>" per line); this runs
+# packtool verify on each and compares the "verdict:" line.
+#
+#   cmake -DPACKTOOL=... -DKEY=... -DDIR=... -P compare_verdicts.cmake
+if(NOT EXISTS "${DIR}/verdicts.txt")
+  message(FATAL_ERROR "${DIR}/verdicts.txt is missing: the program's verdicts were not written")
+endif()
+file(STRINGS "${DIR}/verdicts.txt" lines)
+list(LENGTH lines count)
+if(count LESS 10)
+  message(FATAL_ERROR "only ${count} verdicts in ${DIR}/verdicts.txt")
+endif()
+set(disagreements 0)
+foreach(line ${lines})
+  if(NOT line MATCHES "^([^ ]+) ([a-z-]+)$")
+    message(FATAL_ERROR "malformed line: ${line}")
+  endif()
+  set(file "${CMAKE_MATCH_1}")
+  set(program "${CMAKE_MATCH_2}")
+  execute_process(COMMAND "${PACKTOOL}" verify "${DIR}/${file}" "${KEY}"
+                  OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE code)
+  if(output MATCHES "verdict: ([a-z-]+)")
+    set(tool "${CMAKE_MATCH_1}")
+  else()
+    set(tool "(none, exit ${code}: ${errors})")
+  endif()
+  if(tool STREQUAL program)
+    message(STATUS "agree   ${file}: ${program}")
+  else()
+    message(STATUS "DIFFER  ${file}: program ${program}, packtool ${tool}")
+    math(EXPR disagreements "${disagreements} + 1")
+  endif()
+  if((tool STREQUAL "accepted") AND NOT (code EQUAL 0))
+    message(STATUS "DIFFER  ${file}: accepted but exit code ${code}")
+    math(EXPR disagreements "${disagreements} + 1")
+  endif()
+endforeach()
+if(disagreements GREATER 0)
+  message(FATAL_ERROR "${disagreements} of ${count} verdicts differ")
+endif()
+message(STATUS "all ${count} verdicts agree")

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Writes the test payloads that a directory tree cannot give: damaged
+archives, archives made on Windows, hostile names, a payload that is not a
+ZIP. Each is later signed with packtool wrap --unchecked.
+
+usage: make_payloads.py <output directory>
+"""
+import os
+import struct
+import sys
+import zipfile
+
+# 2024-03-05 10:20:30, as a DOS date and time.
+DATE_TIME = (2024, 3, 5, 10, 20, 30)
+WINDOWS_ARCHIVE = 0x20
+WINDOWS_READ_ONLY_HIDDEN = 0x23
+WINDOWS_DIRECTORY = 0x10
+
+
+def windows_entry(name, attributes=WINDOWS_ARCHIVE):
+    info = zipfile.ZipInfo(name, DATE_TIME)
+    info.create_system = 0  # MS-DOS: no Unix permission bits
+    info.external_attr = attributes
+    info.compress_type = zipfile.ZIP_STORED
+    return info
+
+
+def write_zip(path, entries):
+    with zipfile.ZipFile(path, "w") as archive:
+        for info, data in entries:
+            archive.writestr(info, data)
+
+
+def flip_crc(path, entry_index):
+    """Flips one bit of an entry's CRC-32 in its local and central headers."""
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    with zipfile.ZipFile(path) as archive:
+        info = archive.infolist()[entry_index]
+    local = info.header_offset
+    assert data[local:local + 4] == b"PK\x03\x04"
+    crc_at = local + 14
+    data[crc_at] ^= 0x01
+    central = data.index(b"PK\x01\x02")
+    for _ in range(entry_index):
+        name_length, extra_length, comment_length = struct.unpack_from("<HHH", data, central + 28)
+        central += 46 + name_length + extra_length + comment_length
+    data[central + 16] ^= 0x01
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def main():
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+
+    first = b"first entry, written before the damaged one\n"
+    second = b"second entry: its stored CRC-32 is wrong\n" * 40
+    write_zip(os.path.join(out, "crc-second.zip"), [
+        (windows_entry("first.txt"), first),
+        (windows_entry("second.txt"), second),
+        (windows_entry("third.txt"), b"never reached\n"),
+    ])
+    flip_crc(os.path.join(out, "crc-second.zip"), 1)
+
+    write_zip(os.path.join(out, "windows-attributes.zip"), [
+        (windows_entry("plain.txt"), b"plain\n"),
+        (windows_entry("hidden.txt", WINDOWS_READ_ONLY_HIDDEN), b"read-only and hidden\n"),
+    ])
+
+    # Names that look odd but stay inside the staging directory.
+    write_zip(os.path.join(out, "odd-safe-names.zip"), [
+        (windows_entry("..hidden"), b"1\n"),
+        (windows_entry("a..b.txt"), b"2\n"),
+        (windows_entry("dots.in.name"), b"3\n"),
+    ])
+
+    unsafe = {
+        "dotdot": "../escape-dotdot.txt",
+        "dotdot-backslash": "..\\escape-dotdot-backslash.txt",
+        "dotdot-inner": "inner/../../escape-inner.txt",
+        "dotdot-blank": ".. /escape-dotdot-blank.txt",
+        "absolute": "/escape-absolute.txt",
+        "absolute-backslash": "\\escape-absolute-backslash.txt",
+        "drive-relative": "C:escape-drive-relative.txt",
+        "drive-root": "C:/escape-drive-root.txt",
+        "stream": "before.txt:escape-stream",
+        "dotdot-directory": "../escape-directory/",
+    }
+    for case, name in sorted(unsafe.items()):
+        attributes = WINDOWS_DIRECTORY if name.endswith("/") else WINDOWS_ARCHIVE
+        write_zip(os.path.join(out, "unsafe-%s.zip" % case), [
+            (windows_entry("before.txt"), b"written before the hostile entry\n"),
+            (windows_entry(name, attributes), b"" if name.endswith("/") else b"escaped\n"),
+            (windows_entry("after.txt"), b"never reached\n"),
+        ])
+
+    with open(os.path.join(out, "not-a-zip.bin"), "wb") as f:
+        f.write(b"This payload is signed but it is not a ZIP archive.\n" * 8)
+
+    # Signed, empty: the reader finds no end record in it.
+    open(os.path.join(out, "empty.bin"), "wb").close()
+
+    with open(os.path.join(out, "payloads.txt"), "w") as f:
+        for name in sorted(os.listdir(out)):
+            if name.endswith(".zip") or name.endswith(".bin"):
+                f.write(name + "\n")
+
+
+if __name__ == "__main__":
+    main()

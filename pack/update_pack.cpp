@@ -1,0 +1,92 @@
+#include "pack/update_pack.h"
+
+#include <new>
+
+#include "archive/payload_extraction.h"
+#include "pack/file_blob_stream.h"
+#include "pack/js_vm_crypto.h"
+#include "pack/pack_header.h"
+#include "updater/debug_trace.h"
+
+UpdatePack::UpdatePack(const std::wstring& packPath) {
+  FileBlobStream* created = new (std::nothrow) FileBlobStream(packPath);
+  if (created == nullptr) {
+    // Without a stream the length cannot be known.
+    DebugTrace(L"Pack blob length error\n");
+    return;
+  }
+  CountedRef<BlobStream> stream(created);
+  Load(stream);
+  // The last reference goes with `stream`: the pack file is closed here.
+}
+
+UpdatePack::~UpdatePack() {
+  if (archive != nullptr) {
+    CloseArchive(archive);
+    archive = nullptr;
+  }
+  packBytes.reset();
+}
+
+void UpdatePack::Load(CountedRef<BlobStream> stream) {
+  const std::int64_t length = stream->GetLength();
+  if (length < 0 || static_cast<std::uint64_t>(length) > kMaxPackSize) {
+    DebugTrace(L"Pack blob length error\n");
+    return;
+  }
+  const std::uint32_t size = static_cast<std::uint32_t>(length);
+
+  // Memory for a pack of up to 2 GiB may well be refused; that is a failed
+  // load like any unreadable pack.
+  try {
+    packBytes.reset(new unsigned char[size]);
+  } catch (const std::bad_alloc&) {
+    DebugTrace(L"Pack blob read error\n");
+    return;
+  }
+
+  if (stream->ReadAt(packBytes.get(), 0, length) != length) {
+    DebugTrace(L"Pack blob read error\n");
+    return;
+  }
+
+  PackLayout layout;
+  switch (CheckPackHeader(packBytes.get(), size, &layout)) {
+    case PackHeaderCheck::Ok:
+      break;
+    case PackHeaderCheck::TooSmall:
+    case PackHeaderCheck::SignatureTooLong:
+      DebugTrace(L"Pack too small\n");
+      return;
+    case PackHeaderCheck::MagicMismatch:
+      DebugTrace(L"Magic mismatch\n");
+      return;
+    case PackHeaderCheck::VersionMismatch:
+      DebugTrace(L"Version mismatch\n");
+      return;
+  }
+
+  const unsigned char* payload = packBytes.get() + layout.payloadOffset;
+  bool verified = false;
+  try {
+    verified = JsVmCrypto::Instance()->CheckSign(packBytes.get() + layout.signatureOffset,
+                                                layout.signatureLength, payload,
+                                                layout.payloadLength);
+  } catch (const std::bad_alloc&) {
+    // The verifier could not be built: nothing was verified.
+    verified = false;
+  }
+  if (!verified) {
+    DebugTrace(L"Pack sign error\n");
+    return;
+  }
+
+  // The reader keeps the payload's address and reads it in place; a refusal
+  // leaves its reason in LastArchiveError, with no trace of its own.
+  archive = OpenArchive(payload, layout.payloadLength, SourceMemory, nullptr);
+}
+
+bool UpdatePack::ExtractPayload(const std::wstring& stagingDirectory) {
+  if (archive == nullptr) return false;
+  return ::ExtractPayload(archive, stagingDirectory);
+}

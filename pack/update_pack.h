@@ -1,0 +1,37 @@
+#pragma once
+
+#include <boost/shared_array.hpp>
+
+#include <string>
+
+#include "archive/archive_reader.h"
+#include "pack/blob_stream.h"
+
+// A loaded update pack: the whole file in memory and its payload opened in
+// place as a ZIP archive. Loading happens in one step at construction and
+// never throws for bad content: each refusal writes one trace line and
+// leaves archive null. The pack file is closed again when construction
+// returns, so the caller may delete it while the payload stays usable.
+class UpdatePack {
+ public:
+  explicit UpdatePack(const std::wstring& packPath);
+  // Closes the archive before the bytes it reads in place are released.
+  virtual ~UpdatePack();
+
+  UpdatePack(const UpdatePack&) = delete;
+  UpdatePack& operator=(const UpdatePack&) = delete;
+
+  // Unpacks the payload into the staging directory (which ends in a
+  // backslash); false without an archive. See archive/payload_extraction.h.
+  bool ExtractPayload(const std::wstring& stagingDirectory);
+
+  // The entire file (header, signature, payload) once loading has read it.
+  boost::shared_array<unsigned char> packBytes;
+  // Present exactly when every check passed and the payload opened.
+  ArchiveHandle* archive = nullptr;
+
+ private:
+  // Reads, checks and opens the pack; the stream reference it is handed is
+  // dropped when it returns, on every path.
+  void Load(CountedRef<BlobStream> stream);
+};
