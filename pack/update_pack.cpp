@@ -9,8 +9,10 @@
 #include "updater/debug_trace.h"
 
 UpdatePack::UpdatePack(const std::wstring& packPath) {
-  FileBlobStream* created = new (std::nothrow) FileBlobStream(packPath);
-  if (created == nullptr) {
+  FileBlobStream* created = nullptr;
+  try {
+    created = new FileBlobStream(packPath);
+  } catch (const std::bad_alloc&) {
     // Without a stream the length cannot be known.
     DebugTrace(L"Pack blob length error\n");
     return;

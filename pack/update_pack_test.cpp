@@ -162,6 +162,37 @@ TEST_F(UpdatePackTest, MissingPathIsALengthError) {
   EXPECT_EQ(std::vector<std::wstring>{L"Pack blob length error\n"}, outcome.trace);
 }
 
+// A sparse file of the given size, so that size limits cost no disk space.
+bool MakeSparseFile(const std::wstring& path, std::int64_t size) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  const bool ok = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  return ok;
+}
+
+TEST_F(UpdatePackTest, PackOfTwoGibibytesIsRefusedBeforeAnyAllocation) {
+  const std::wstring path = temp_.Join(L"huge.pack");
+  ASSERT_TRUE(MakeSparseFile(path, 0x80000000LL)) << testkit::LastErrorText();
+  UpdatePack pack(path);
+  EXPECT_EQ(nullptr, pack.archive);
+  EXPECT_FALSE(pack.packBytes);
+  const Outcome outcome = Load(path);
+  EXPECT_EQ(std::vector<std::wstring>{L"Pack blob length error\n"}, outcome.trace);
+}
+
+TEST_F(UpdatePackTest, MemoryThatCannotBeHadIsAFailedLoad) {
+  // 2^31 - 1 bytes pass the length check, but a 32-bit process without a
+  // large address space cannot hold them in one block.
+  const std::wstring path = temp_.Join(L"largest.pack");
+  ASSERT_TRUE(MakeSparseFile(path, 0x7FFFFFFFLL)) << testkit::LastErrorText();
+  const Outcome outcome = Load(path);
+  EXPECT_FALSE(outcome.loaded);
+  EXPECT_EQ(std::vector<std::wstring>{L"Pack blob read error\n"}, outcome.trace);
+}
+
 TEST_F(UpdatePackTest, ReservedFieldIsIgnored) {
   std::string pack = ReadTestPack(L"tree.pack");
   SetField(pack, 8, 0xA5A5A5A5);
