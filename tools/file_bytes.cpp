@@ -47,7 +47,7 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes,
 }
 
 bool WriteWholeFile(const std::string& path, const unsigned char* data, std::size_t size,
-                    bool privateFile, std::string* error) {
+                    bool privateFile, WriteMode mode, std::string* error) {
   const std::string temporary = path + ".partial";
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                       privateFile ? 0600 : 0644);
@@ -72,10 +72,16 @@ bool WriteWholeFile(const std::string& path, const unsigned char* data, std::siz
     unlink(temporary.c_str());
     return false;
   }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    *error = SystemError("cannot create", path);
+  // link() refuses an existing name atomically, where rename() would
+  // replace it.
+  const bool placed = mode == WriteMode::Replace ? rename(temporary.c_str(), path.c_str()) == 0
+                                                 : link(temporary.c_str(), path.c_str()) == 0;
+  if (!placed) {
+    *error = errno == EEXIST ? path + " exists already; it was not overwritten"
+                             : SystemError("cannot create", path);
     unlink(temporary.c_str());
     return false;
   }
+  if (mode == WriteMode::KeepExisting) unlink(temporary.c_str());
   return true;
 }

@@ -10,5 +10,11 @@
 
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes,
                    std::string* error);
+enum class WriteMode {
+  Replace,      // an existing file is replaced
+  KeepExisting, // an existing file is an error and stays as it was
+};
+
+// privateFile: readable by the owner only (private keys).
 bool WriteWholeFile(const std::string& path, const unsigned char* data, std::size_t size,
-                    bool privateFile, std::string* error);
+                    bool privateFile, WriteMode mode, std::string* error);

@@ -135,4 +135,25 @@ TEST_F(PacktoolCliTest, KeygenWritesAPairThatWorks) {
   EXPECT_EQ(6, Packtool("verify " + dir_ + "/k.pack " + TEST_PUBLIC_BLOB).exitCode);
 }
 
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(PacktoolCliTest, KeygenNeverReplacesAKey) {
+  ASSERT_EQ(0, Packtool("keygen " + dir_ + "/k.pem " + dir_ + "/k.blob").exitCode);
+  const std::string pem = Contents(dir_ + "/k.pem");
+  const std::string blob = Contents(dir_ + "/k.blob");
+  const ToolRun again = Packtool("keygen " + dir_ + "/k.pem " + dir_ + "/k.blob");
+  EXPECT_EQ(2, again.exitCode);
+  EXPECT_NE(std::string::npos, again.output.find("not overwritten")) << again.output;
+  // Only the private key is there already: no stray public blob is left.
+  const ToolRun half = Packtool("keygen " + dir_ + "/k.pem " + dir_ + "/other.blob");
+  EXPECT_EQ(2, half.exitCode);
+  EXPECT_FALSE(fs::exists(dir_ + "/other.blob"));
+  EXPECT_EQ(pem, Contents(dir_ + "/k.pem"));
+  EXPECT_EQ(blob, Contents(dir_ + "/k.blob"));
+  EXPECT_FALSE(fs::exists(dir_ + "/k.pem.partial"));
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -33,7 +34,8 @@ const char kUsage[] =
     "usage:\n"
     "  packtool keygen <private.pem> <public.blob>\n"
     "      Makes a 2048-bit RSA key pair: the private key as PEM, the public\n"
-    "      half as the 276-byte blob that updater.exe embeds.\n"
+    "      half as the 276-byte blob that updater.exe embeds. Existing files\n"
+    "      are never overwritten.\n"
     "  packtool build <directory> <private.pem> <out.pack>\n"
     "      Packs a directory tree as the payload and signs it.\n"
     "  packtool wrap [--unchecked] <payload.zip> <private.pem> <out.pack>\n"
@@ -88,7 +90,7 @@ int WritePack(const std::vector<unsigned char>& payload, const PrivateKey& key,
   std::vector<unsigned char> pack;
   std::string error;
   if (!MakePack(payload, key, &pack, &error)) return Fail(kExitInputRefused, error);
-  if (!WriteWholeFile(out, pack.data(), pack.size(), false, &error)) {
+  if (!WriteWholeFile(out, pack.data(), pack.size(), false, WriteMode::Replace, &error)) {
     return Fail(kExitFileError, error);
   }
   std::printf("wrote %s: %zu bytes, payload %zu bytes\n", out.c_str(), pack.size(),
@@ -101,9 +103,16 @@ int RunKeygen(const std::string& privatePath, const std::string& publicPath) {
   std::vector<unsigned char> blob;
   std::string error;
   if (!GenerateKeyPair(&pem, &blob, &error)) return Fail(kExitBadKey, error);
+  // An existing key is never replaced: losing a release key cannot be
+  // undone. The public half goes first, so a refused private key leaves
+  // nothing new behind but a public blob that matches no key.
+  if (!WriteWholeFile(publicPath, blob.data(), blob.size(), false, WriteMode::KeepExisting,
+                      &error)) {
+    return Fail(kExitFileError, error);
+  }
   if (!WriteWholeFile(privatePath, reinterpret_cast<const unsigned char*>(pem.data()), pem.size(),
-                      true, &error) ||
-      !WriteWholeFile(publicPath, blob.data(), blob.size(), false, &error)) {
+                      true, WriteMode::KeepExisting, &error)) {
+    unlink(publicPath.c_str());
     return Fail(kExitFileError, error);
   }
   std::printf("wrote %s and %s\n", privatePath.c_str(), publicPath.c_str());
