@@ -30,7 +30,8 @@ updater_add_test(pack_signature_test
   LIBS pack_signature pack_test_support)
 
 updater_add_test(pack_stream_test
-  SOURCES counted_object_test.cpp file_blob_stream_test.cpp scratch_buffer_test.cpp
+  SOURCES counted_object_test.cpp disk_file_io_test.cpp file_blob_stream_test.cpp
+          scratch_buffer_test.cpp
   LIBS pack_stream pack_test_support)
 
 updater_add_test(update_pack_test
