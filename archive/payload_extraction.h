@@ -12,7 +12,9 @@ struct ArchiveHandle;
 // its parents first. The first failing entry stops the extraction; what was
 // written before it stays. After false, LastArchiveError holds the code of
 // the failing archive operation, UnsafeEntryName (0x900) for a name that
-// would lead outside the staging directory.
+// would lead outside the staging directory. Each entry's name is checked
+// before anything is written for it, so an entry whose description cannot
+// be read stops the extraction there, with the code of that query.
 //
 // Directory entries are created by the archive reader under its root, the
 // current directory when the pack was loaded: a payload with sub-directories

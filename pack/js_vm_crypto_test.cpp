@@ -37,16 +37,7 @@ const unsigned char* Bytes(const std::string& text) {
   return reinterpret_cast<const unsigned char*>(text.data());
 }
 
-// Compares a stored signature with the built-in key's modulus, both least
-// significant byte first.
-bool BelowModulus(const std::string& signature) {
-  const unsigned char* modulus = kEmbeddedPublicKey + 20;
-  for (std::size_t i = kModulusSize; i-- > 0;) {
-    const unsigned char s = static_cast<unsigned char>(signature[i]);
-    if (s != modulus[i]) return s < modulus[i];
-  }
-  return false;
-}
+using packtest::BelowModulus;
 
 bool Check(const SignedPayload& signed_payload) {
   return JsVmCrypto::Instance()->CheckSign(

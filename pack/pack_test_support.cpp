@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "pack/embedded_public_key.h"
 #include "pack/test_packs_path.h"
 #include "testkit/scoped_temp_dir.h"
 #include "updater/debug_trace.h"
@@ -29,6 +30,16 @@ std::string ReadTestPack(const std::wstring& name) {
   EXPECT_TRUE(testkit::ReadFileBytes(TestPackPath(name), &bytes))
       << "missing test pack " << std::string(name.begin(), name.end());
   return bytes;
+}
+
+bool BelowModulus(const std::string& signature) {
+  if (signature.size() != kModulusSize) return false;
+  const unsigned char* modulus = kEmbeddedPublicKey + (kPublicKeyBlobSize - kModulusSize);
+  for (std::size_t i = kModulusSize; i-- > 0;) {
+    const unsigned char s = static_cast<unsigned char>(signature[i]);
+    if (s != modulus[i]) return s < modulus[i];
+  }
+  return false;
 }
 
 std::wstring TestTreePath() { return TestPackPath(L"tree"); }

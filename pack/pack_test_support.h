@@ -15,6 +15,11 @@ std::string ReadTestPack(const std::wstring& name);
 // The directory tree the "tree.pack" payload was made from.
 std::wstring TestTreePath();
 
+// Whether a stored signature (least significant byte first, 256 bytes) is
+// below the built-in key's modulus. Wine's CryptoAPI fails a value that is
+// not with NTE_FAIL instead of answering NTE_BAD_SIGNATURE.
+bool BelowModulus(const std::string& signature);
+
 // Captures every DebugTrace line while it lives.
 class TraceCapture {
  public:
