@@ -152,6 +152,11 @@ TEST_F(OpenArchiveTest, BadSourcesAreRefusedWithTheirCodes) {
   UniqueProcessHandle pipeRead(readPipe);
   UniqueProcessHandle pipeWrite(writePipe);
   const std::wstring missing = Path(L"missing.zip");
+  // A disk file opened for writing only: every read on it fails.
+  ASSERT_TRUE(testkit::WriteFileBytes(Path(L"w.zip"), good));
+  UniqueFileHandle writeOnly(CreateFileW(Path(L"w.zip").c_str(), GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(writeOnly);
 
   struct Case {
     const char* what;
@@ -165,6 +170,7 @@ TEST_F(OpenArchiveTest, BadSourcesAreRefusedWithTheirCodes) {
       {"unknown kind", good.data(), static_cast<std::uint32_t>(good.size()), 4, BadArgument},
       {"a pipe", readPipe, 0, SourceHandle, SourceNotDiskFile},
       {"a missing file", missing.c_str(), 0, SourceFileName, FileOpenFailed},
+      {"a handle that cannot be read", writeOnly.get(), 0, SourceHandle, DirIoErrorResult},
       {"no end record", noEnd.data(), static_cast<std::uint32_t>(noEnd.size()), SourceMemory,
        DirIoErrorResult},
       {"multi-disk", multiDisk.data(), static_cast<std::uint32_t>(multiDisk.size()),

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "archive/entry_stream.h"
 #include "archive/zip_test_builder.h"
 
 namespace {
@@ -163,6 +164,21 @@ TEST_F(EndRecordTest, BareEmptyArchiveIsNotFoundButOneBehindAPrefixOpens) {
   EXPECT_EQ(directory->entryCount, 0u);
   EXPECT_FALSE(directory->cursorValid);
   EXPECT_EQ(AdvanceEntry(directory.get()), DirEndOfList);
+}
+
+TEST_F(EndRecordTest, ArchiveThatCountsNoEntriesHasNoRecordToWalk) {
+  // The central directory still holds records, but the end record says
+  // there are none: the walk must not wander into them.
+  Archive a = ThreeFiles();
+  a.entriesOnDisk = a.totalEntries = 0;
+  const std::string bytes = Build(a);
+  auto directory = Open(bytes);
+  ASSERT_TRUE(directory) << DirectoryOpenStatus;
+  EXPECT_EQ(directory->entryCount, 0u);
+  EXPECT_FALSE(directory->cursorValid);
+  EXPECT_EQ(AdvanceEntry(directory.get()), DirEndOfList);
+  EXPECT_EQ(SeekEntry(directory.get(), 0), DirBadParameter);
+  EXPECT_EQ(OpenEntryStream(directory.get()), DirBadParameter);
 }
 
 TEST_F(EndRecordTest, NoSourceAndNoDirectoryAreRefused) {
