@@ -16,7 +16,7 @@ const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"corvana_quickpost";
-const wchar_t kSampleProductCode[] = L"{7C5E2A19-4B8D-4F36-A1E0-93D2C6B7F480}";
+const wchar_t* const kSampleProductCodes[] = {L"{7C5E2A19-4B8D-4F36-A1E0-93D2C6B7F480}"};
 
 bool ReadBinary(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD* type,
                 std::vector<BYTE>* data) {
@@ -107,6 +107,12 @@ void CollectTree(const std::wstring& directory, std::vector<std::wstring>* out) 
 PendingDeletionsGuard::PendingDeletionsGuard() {
   DWORD type = 0;
   present_ = ReadBinary(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, &type, &data_);
+  baseline_ = present_ ? PairsOf(data_).size() : 0;
+}
+
+void PendingDeletionsGuard::Clear() {
+  WriteOrDelete(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, false, REG_MULTI_SZ, {});
+  baseline_ = 0;
 }
 
 PendingDeletionsGuard::~PendingDeletionsGuard() {
@@ -116,9 +122,8 @@ PendingDeletionsGuard::~PendingDeletionsGuard() {
 
 std::vector<std::wstring> PendingDeletionsGuard::AddedDeletions() const {
   const auto pairs = PendingPairs();
-  const size_t before = present_ ? PairsOf(data_).size() : 0;
   std::vector<std::wstring> added;
-  for (size_t i = before; i < pairs.size(); ++i) {
+  for (size_t i = baseline_; i < pairs.size(); ++i) {
     if (pairs[i].second.empty()) added.push_back(pairs[i].first);
   }
   return added;
@@ -214,8 +219,9 @@ void DeleteRunValue(HKEY root) { WriteOrDelete(root, kRunKey, kRunValue, false, 
 void RemoveSampleInstallation() {
   wchar_t system[MAX_PATH + 1] = {};
   GetSystemDirectoryW(system, MAX_PATH);
-  testkit::RunProgram(std::wstring(system) + L"\\msiexec.exe",
-                      std::wstring(L"/quiet /x ") + kSampleProductCode);
+  for (const wchar_t* code : kSampleProductCodes) {
+    testkit::RunProgram(std::wstring(system) + L"\\msiexec.exe", std::wstring(L"/quiet /x ") + code);
+  }
   for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
     DeleteFileW((FolderPath(csidl) + L"\\Letterwing\\Letterwing.lnk").c_str());
     DeleteFileW((FolderPath(csidl) + L"\\Letterwing.lnk").c_str());

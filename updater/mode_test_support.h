@@ -25,9 +25,13 @@ class PendingDeletionsGuard {
   // Every entry of the list now, deletions and renames, as "source|target".
   static std::vector<std::wstring> AllEntries();
 
+  // Empties the list (it is still put back as it was when the guard goes).
+  void Clear();
+
  private:
   bool present_ = false;
   std::vector<BYTE> data_;
+  size_t baseline_ = 0;
 };
 
 // The "!letterwing_update_runonce" value: recorded, removed, put back.

@@ -1,13 +1,6 @@
 #include "updater/modes.h"
 
 #include "updater/install_mode.h"
+#include "updater/prepare_mode.h"
 
-namespace {
-
-int PrepareModeNotBuilt(const std::wstring&, const std::wstring&, const std::wstring&) {
-  return kExitModeNotBuilt;
-}
-
-}  // namespace
-
-const ModeHandlers kUpdaterModes = {&PrepareModeNotBuilt, &RunInstallMode};
+const ModeHandlers kUpdaterModes = {&RunPrepareMode, &RunInstallMode};

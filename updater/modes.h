@@ -2,9 +2,5 @@
 
 #include "updater/mode_dispatch.h"
 
-// Prepare mode is not built yet: it answers with this code instead of
-// pretending to work.
-constexpr int kExitModeNotBuilt = 199;
-
-// The modes that updater.exe runs.
+// The modes that updater.exe runs: prepare mode and install mode.
 extern const ModeHandlers kUpdaterModes;

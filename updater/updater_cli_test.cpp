@@ -12,7 +12,6 @@
 #include "testkit/scoped_temp_dir.h"
 #include "updater/exit_codes.h"
 #include "updater/mode_test_support.h"
-#include "updater/modes.h"
 
 namespace {
 
@@ -91,13 +90,17 @@ TEST(UpdaterCliActionTest, ActionInQuotesOrNotRunsInstallMode) {
   }
 }
 
-TEST(UpdaterCliPrepareTest, PrepareIsRecognised) {
+// A recognised "prepare" runs prepare mode: pack "b" does not exist, so it
+// ends with 141 and creates nothing.
+TEST(UpdaterCliPrepareTest, PrepareRunsPrepareMode) {
   testkit::ScopedTempDir scratch;
   const std::wstring program = testkit::CopyBuiltProgram(L"updater.exe", scratch.path());
   ASSERT_FALSE(program.empty()) << testkit::LastErrorText();
   const testkit::ProgramRun run = testkit::RunProgram(program, L"prepare a b c", scratch.path());
   ASSERT_TRUE(run.started) << testkit::LastErrorText(run.startError);
-  EXPECT_EQ(static_cast<int>(run.exitCode), kExitModeNotBuilt);
+  EXPECT_EQ(static_cast<int>(run.exitCode), kExitPackFailed);
+  EXPECT_EQ(testkit::ListDirectory(scratch.path()), L"updater.exe");
+  EXPECT_FALSE(RunOnceValueExists());
 }
 
 }  // namespace

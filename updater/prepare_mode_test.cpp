@@ -1,0 +1,215 @@
+// Prepare mode run by a copy of updater.exe in a scratch directory on the
+// sample pack and its damaged variants; the one refusal that needs an
+// unprivileged account (the RunOnce write) is injected in process.
+#include "updater/prepare_mode.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testkit/last_error.h"
+#include "testkit/run_program.h"
+#include "testkit/scoped_temp_dir.h"
+#include "updater/exit_codes.h"
+#include "updater/mode_test_support.h"
+
+namespace {
+
+const wchar_t kSubDirectory[] = L"Letterwing Update";
+
+class PrepareModeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program_ = testkit::CopyBuiltProgram(L"updater.exe", scratch_.path());
+    ASSERT_FALSE(program_.empty()) << testkit::LastErrorText();
+    staging_ = scratch_.Join(L"stage");
+    pack_ = scratch_.Join(L"update.pack");
+  }
+
+  void CopyPack(const wchar_t* builtName) {
+    ASSERT_TRUE(CopyFileW(testkit::BuiltProgramPath(builtName).c_str(), pack_.c_str(), FALSE))
+        << testkit::Narrow(builtName) << ": " << testkit::LastErrorText();
+  }
+
+  // Runs prepare mode with the staging directory argument given and the
+  // working directory given (created first, as the product does).
+  DWORD RunPrepare(const std::wstring& stagingArgument, const std::wstring& workingDirectory) {
+    CreateDirectoryW(workingDirectory.c_str(), nullptr);
+    // A backslash before a closing quote escapes it; doubling it passes one.
+    std::wstring quoted = stagingArgument;
+    if (!quoted.empty() && quoted.back() == L'\\') quoted += L'\\';
+    const testkit::ProgramRun run = testkit::RunProgram(
+        program_, L"prepare \"" + quoted + L"\" \"" + pack_ + L"\" \"" + kSubDirectory + L"\"",
+        workingDirectory);
+    EXPECT_TRUE(run.started) << testkit::LastErrorText(run.startError);
+    EXPECT_FALSE(run.timedOut);
+    return run.exitCode;
+  }
+
+  std::wstring ExpectedCommand(const std::wstring& stagingWithBackslash) const {
+    return L"\"" + stagingWithBackslash + kSubDirectory + L"\\updater.exe\" action";
+  }
+
+  void ExpectStagedPayload() {
+    const std::wstring staged = staging_ + L"\\" + kSubDirectory;
+    EXPECT_EQ(testkit::ListDirectory(staging_), kSubDirectory);
+    EXPECT_EQ(testkit::ListDirectory(staged), L"letterwing.msi,updater.exe");
+    for (const wchar_t* name : {L"updater.exe", L"letterwing.msi"}) {
+      std::string built, unpacked;
+      ASSERT_TRUE(testkit::ReadFileBytes(testkit::BuiltProgramPath(name), &built));
+      ASSERT_TRUE(testkit::ReadFileBytes(staged + L"\\" + name, &unpacked))
+          << testkit::Narrow(name);
+      EXPECT_TRUE(built == unpacked) << testkit::Narrow(name) << " differs";
+      EXPECT_EQ(GetFileAttributesW((staged + L"\\" + name).c_str()),
+                static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    }
+  }
+
+  void ExpectNothingScheduled() {
+    std::wstring value;
+    EXPECT_FALSE(modetest::RunOnceValueGuard::Read(&value)) << testkit::Narrow(value);
+    EXPECT_TRUE(pending_.AddedDeletions().empty());
+  }
+
+  modetest::RunOnceValueGuard runOnce_;
+  modetest::PendingDeletionsGuard pending_;
+  testkit::ScopedTempDir scratch_;
+  std::wstring program_;
+  std::wstring staging_;
+  std::wstring pack_;
+};
+
+TEST_F(PrepareModeTest, StagesThePayloadSchedulesTheUpdaterAndDeletesThePack) {
+  CopyPack(L"letterwing-update.pack");
+  ASSERT_EQ(RunPrepare(staging_, staging_), 0u);
+  ExpectStagedPayload();
+  std::wstring value;
+  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  EXPECT_EQ(value, ExpectedCommand(staging_ + L"\\"));
+  EXPECT_FALSE(testkit::FileExists(pack_));
+  EXPECT_TRUE(pending_.AddedDeletions().empty());
+}
+
+TEST_F(PrepareModeTest, DropsALongPathPrefixFromTheStagingDirectory) {
+  CopyPack(L"letterwing-update.pack");
+  ASSERT_EQ(RunPrepare(L"\\\\?\\" + staging_, staging_), 0u);
+  ExpectStagedPayload();
+  std::wstring value;
+  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  EXPECT_EQ(value, ExpectedCommand(staging_ + L"\\"));
+}
+
+TEST_F(PrepareModeTest, KeepsATrailingBackslashAndAddsOne) {
+  CopyPack(L"letterwing-update.pack");
+  ASSERT_EQ(RunPrepare(staging_ + L"\\", staging_), 0u);
+  std::wstring value;
+  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  EXPECT_EQ(value, ExpectedCommand(staging_ + L"\\\\"));
+  EXPECT_TRUE(testkit::FileExists(staging_ + L"\\" + kSubDirectory + L"\\updater.exe"));
+}
+
+TEST_F(PrepareModeTest, ReplacesAnEarlierRunOnceValue) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                            0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring old = L"\"C:\\old\\updater.exe\" action";
+  RegSetValueExW(key, L"!letterwing_update_runonce", 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(old.c_str()),
+                 static_cast<DWORD>((old.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+
+  CopyPack(L"letterwing-update.pack");
+  ASSERT_EQ(RunPrepare(staging_, staging_), 0u);
+  std::wstring value;
+  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  EXPECT_EQ(value, ExpectedCommand(staging_ + L"\\"));
+}
+
+TEST_F(PrepareModeTest, APackThatCannotBeDeletedStillSucceeds) {
+  CopyPack(L"letterwing-update.pack");
+  ASSERT_TRUE(SetFileAttributesW(pack_.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(RunPrepare(staging_, staging_), 0u);
+  EXPECT_TRUE(testkit::FileExists(pack_));
+  std::wstring value;
+  EXPECT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  SetFileAttributesW(pack_.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Packs that do not load: 141, the staging directory is not even created,
+// nothing is scheduled and the pack stays.
+struct RefusedCase {
+  const char* name;
+  const wchar_t* builtPack;  // null: no pack file at all
+};
+
+class PrepareModeRefusalTest : public PrepareModeTest,
+                               public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(PrepareModeRefusalTest, Gives141AndLeavesEverythingAsItWas) {
+  if (GetParam().builtPack != nullptr) CopyPack(GetParam().builtPack);
+  EXPECT_EQ(RunPrepare(staging_, scratch_.path()), static_cast<DWORD>(kExitPackFailed));
+  EXPECT_FALSE(testkit::DirectoryExists(staging_));
+  EXPECT_EQ(testkit::FileExists(pack_), GetParam().builtPack != nullptr);
+  ExpectNothingScheduled();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packs, PrepareModeRefusalTest,
+    ::testing::Values(RefusedCase{"MissingPack", nullptr},
+                      RefusedCase{"BadSignature", L"letterwing-update-badsig.pack"},
+                      RefusedCase{"NotAPack", L"letterwing.msi"}),
+    [](const ::testing::TestParamInfo<RefusedCase>& param) {
+      return std::string(param.param.name);
+    });
+
+TEST_F(PrepareModeTest, ADamagedPayloadGives141AndKeepsWhatWasWritten) {
+  // Signed, so it loads; its last entry (the updater) fails its CRC check.
+  CopyPack(L"letterwing-update-damaged.pack");
+  EXPECT_EQ(RunPrepare(staging_, staging_), static_cast<DWORD>(kExitPackFailed));
+  EXPECT_TRUE(testkit::FileExists(staging_ + L"\\" + kSubDirectory + L"\\letterwing.msi"));
+  EXPECT_TRUE(testkit::FileExists(pack_));
+  ExpectNothingScheduled();
+}
+
+TEST_F(PrepareModeTest, AStagingDirectoryThatCannotBeCreatedGives141) {
+  // A file holds the name. The archive reader has nothing to report for
+  // this failure; it must still not pass as a successful unpack.
+  ASSERT_TRUE(testkit::WriteFileBytes(staging_, "a file, not a directory"));
+  CopyPack(L"letterwing-update.pack");
+  EXPECT_EQ(RunPrepare(staging_, scratch_.path()), static_cast<DWORD>(kExitPackFailed));
+  std::string bytes;
+  ASSERT_TRUE(testkit::ReadFileBytes(staging_, &bytes));
+  EXPECT_EQ(bytes, "a file, not a directory");
+  EXPECT_TRUE(testkit::FileExists(pack_));
+  ExpectNothingScheduled();
+}
+
+TEST_F(PrepareModeTest, UnpackReportsAFailureOutsideTheReaderAsNonZero) {
+  ASSERT_TRUE(testkit::WriteFileBytes(staging_, "a file, not a directory"));
+  CopyPack(L"letterwing-update.pack");
+  EXPECT_EQ(UnpackUpdatePack(pack_, staging_ + L"\\"), kExtractionFailed);
+  EXPECT_EQ(UnpackUpdatePack(scratch_.Join(L"missing.pack"), staging_ + L"\\"), kPackNotLoaded);
+}
+
+bool RefuseRunOnce(const std::wstring&, const std::wstring&) { return false; }
+
+TEST_F(PrepareModeTest, ARefusedRunOnceWriteGives152AndKeepsStagedFilesAndPack) {
+  CopyPack(L"letterwing-update.pack");
+  ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
+  wchar_t previous[MAX_PATH + 1] = {};
+  ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
+  ASSERT_TRUE(SetCurrentDirectoryW(staging_.c_str()));
+  const int code = RunPrepareModeWith(staging_, pack_, kSubDirectory, &RefuseRunOnce);
+  SetCurrentDirectoryW(previous);
+
+  EXPECT_EQ(code, kExitRunOnceFailed);
+  ExpectStagedPayload();
+  EXPECT_TRUE(testkit::FileExists(pack_));
+  ExpectNothingScheduled();
+}
+
+}  // namespace

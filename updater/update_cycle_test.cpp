@@ -1,0 +1,142 @@
+// The whole update under Wine: prepare mode on the sample pack, then a
+// restart with logon (wineboot -r) that runs the staged updater from
+// RunOnce, then a second restart that carries out the deletions it
+// scheduled.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "testkit/last_error.h"
+#include "testkit/run_program.h"
+#include "testkit/scoped_temp_dir.h"
+#include "updater/mode_test_support.h"
+#include "updater/process_launch.h"
+
+namespace {
+
+const char kPlanted[] = "planted by the test";
+
+// Wine's shell hands each new shortcut to a desktop-menu helper that it
+// starts in the installer's working directory, the updater's directory, and
+// does not wait for. A restart of Windows would end it; Wine's restart does
+// not, and a directory that is a live process's working directory cannot be
+// deleted. The helper is switched off for the test's run.
+class MenuHelperOff {
+ public:
+  MenuHelperOff() {
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr, 0,
+                    KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
+    if (key_ == nullptr) return;
+    DWORD size = sizeof previous_ - sizeof(wchar_t);
+    had_ = RegQueryValueExW(key_, kName, nullptr, nullptr, reinterpret_cast<BYTE*>(previous_),
+                            &size) == ERROR_SUCCESS;
+    RegSetValueExW(key_, kName, 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+  }
+  ~MenuHelperOff() {
+    if (key_ == nullptr) return;
+    if (had_) {
+      RegSetValueExW(key_, kName, 0, REG_SZ, reinterpret_cast<const BYTE*>(previous_),
+                     static_cast<DWORD>((wcslen(previous_) + 1) * sizeof(wchar_t)));
+    } else {
+      RegDeleteValueW(key_, kName);
+    }
+    RegCloseKey(key_);
+  }
+  MenuHelperOff(const MenuHelperOff&) = delete;
+  MenuHelperOff& operator=(const MenuHelperOff&) = delete;
+
+ private:
+  static constexpr const wchar_t* kName = L"winemenubuilder.exe";
+  HKEY key_ = nullptr;
+  bool had_ = false;
+  wchar_t previous_[256] = {};
+};
+
+void Restart() {
+  const testkit::ProgramRun run = testkit::RunProgram(SystemProgramPath(L"wineboot.exe"), L"-r");
+  ASSERT_TRUE(run.started) << testkit::LastErrorText(run.startError);
+  ASSERT_FALSE(run.timedOut);
+}
+
+class UpdateCycleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (SystemProgramPath(L"wineboot.exe").empty() ||
+        !testkit::FileExists(SystemProgramPath(L"wineboot.exe"))) {
+      GTEST_SKIP() << "a restart with logon is simulated with Wine's wineboot";
+    }
+    modetest::RemoveSampleInstallation();
+    pending_.Clear();
+  }
+  void TearDown() override { modetest::RemoveSampleInstallation(); }
+
+  MenuHelperOff menuHelperOff_;
+  modetest::RunOnceValueGuard runOnce_;
+  modetest::PendingDeletionsGuard pending_;
+  testkit::ScopedTempDir scratch_;
+};
+
+TEST_F(UpdateCycleTest, PrepareRestartInstallRestartRemove) {
+  // The installation as the update finds it: Start-menu shortcut and
+  // start-up value, no desktop shortcut. The planted texts are replaced by
+  // the installer's own items when it installs them.
+  ASSERT_TRUE(modetest::PlantFile(modetest::StartMenuShortcutPath(), kPlanted));
+  ASSERT_TRUE(modetest::WriteRunValue(HKEY_LOCAL_MACHINE, L"planted"));
+
+  const std::wstring program = testkit::CopyBuiltProgram(L"updater.exe", scratch_.path());
+  ASSERT_FALSE(program.empty());
+  const std::wstring pack = scratch_.Join(L"update.pack");
+  ASSERT_TRUE(CopyFileW(testkit::BuiltProgramPath(L"letterwing-update.pack").c_str(), pack.c_str(),
+                        FALSE));
+  const std::wstring staging = scratch_.Join(L"stage");
+  const std::wstring updaterDirectory = staging + L"\\Letterwing Update";
+  ASSERT_TRUE(CreateDirectoryW(staging.c_str(), nullptr));
+
+  // 1. prepare, with the staging directory as the working directory.
+  const testkit::ProgramRun prepare = testkit::RunProgram(
+      program, L"prepare \"" + staging + L"\" \"" + pack + L"\" \"Letterwing Update\"", staging);
+  ASSERT_TRUE(prepare.started);
+  ASSERT_EQ(prepare.exitCode, 0u);
+  EXPECT_EQ(testkit::ListDirectory(updaterDirectory), L"letterwing.msi,updater.exe");
+  std::wstring command;
+  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&command));
+  EXPECT_EQ(command, L"\"" + staging + L"\\Letterwing Update\\updater.exe\" action");
+  EXPECT_FALSE(testkit::FileExists(pack));
+  const std::vector<std::wstring> stagedTree = modetest::TreeInDeletionOrder(updaterDirectory);
+
+  // 2. restart and logon: the staged updater installs the package.
+  Restart();
+  EXPECT_FALSE(modetest::RunOnceValueGuard::Read(&command)) << "RunOnce ran once";
+  EXPECT_TRUE(testkit::FileExists(modetest::InstalledProgramPath()));
+  std::string bytes;
+  ASSERT_TRUE(testkit::ReadFileBytes(modetest::StartMenuShortcutPath(), &bytes));
+  EXPECT_NE(bytes, kPlanted) << "the Start-menu shortcut was not installed";
+  EXPECT_FALSE(testkit::FileExists(modetest::DesktopShortcutPath()));
+  std::wstring runValue;
+  ASSERT_TRUE(modetest::ReadRunValue(HKEY_LOCAL_MACHINE, &runValue));
+  EXPECT_NE(runValue, L"planted") << "the start-up value was not installed";
+
+  // Every file and directory of the updater's directory, children first,
+  // that directory last, nothing else: not the staging directory above it.
+  std::vector<std::wstring> pending;
+  for (const std::wstring& entry : modetest::PendingDeletionsGuard::AllEntries()) {
+    ASSERT_EQ(entry.back(), L'|') << "not a deletion: " << testkit::Narrow(entry);
+    pending.push_back(entry.substr(0, entry.size() - 1));
+  }
+  EXPECT_EQ(modetest::Sorted(pending), modetest::Sorted(stagedTree));
+  EXPECT_TRUE(modetest::ChildrenComeFirst(pending));
+  ASSERT_FALSE(pending.empty());
+  EXPECT_EQ(pending.back(), modetest::PendingForm(updaterDirectory));
+
+  // 3. the next restart removes them.
+  Restart();
+  EXPECT_FALSE(testkit::DirectoryExists(updaterDirectory)) << testkit::Narrow(testkit::ListDirectory(updaterDirectory));
+  EXPECT_TRUE(testkit::DirectoryExists(staging));
+  EXPECT_TRUE(modetest::PendingDeletionsGuard::AllEntries().empty());
+}
+
+}  // namespace
