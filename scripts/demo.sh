@@ -30,6 +30,9 @@ mkdir -p "$HOME"
 echo "== Creating the demo's Wine prefix ($WINEPREFIX)"
 wineboot -i >"$DEMO/wineboot.log" 2>&1
 wineserver -w
+# One wineserver for the rest of the demo: Wine treats the start of a new
+# server as a restart, which would carry out pending deletions between steps.
+wineserver -p
 
 DRIVE_C=$WINEPREFIX/drive_c
 RUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
@@ -64,7 +67,11 @@ pending() {
         echo "  (none)"
     else
         # REG_MULTI_SZ as source/target pairs; an empty target is a deletion.
-        printf '%s\n' "$data" | sed 's/\\0\\0/ -> (delete)\n/g; s/\\0/ -> /g' | sed '/^$/d; s/^/  /'
+        printf '%s\n' "$data" | awk '{
+            n = split($0, part, /\\0/)
+            for (i = 1; i <= n; i += 2)
+                if (part[i] != "") print "  " part[i] " -> " (part[i + 1] == "" ? "(delete)" : part[i + 1])
+        }'
     fi
 }
 
@@ -109,7 +116,6 @@ echo "pack deleted: $([ -f "$DRIVE_C/letterwing-update.pack" ] && echo no || ech
 
 step "2. restart and logon (wineboot -r): Windows runs the staged updater in install mode"
 wineboot -r
-wineserver -w
 echo "RunOnce value afterwards: $(value "$RUNONCE_KEY" '!letterwing_update_runonce')"
 echo "what the installer created:"
 installation
@@ -118,7 +124,6 @@ pending
 
 step "3. the next restart carries out the pending deletions"
 wineboot -r
-wineserver -w
 echo "staging directory now: [$(ls -A "$DRIVE_C/staging" | tr '\n' ' ')]"
 echo "deletions pending: $(pending | tr -d ' ')"
 set -e
