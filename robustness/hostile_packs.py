@@ -143,6 +143,8 @@ def model_unpack(payload):
             break
     if position == 0:
         raise Refused("no end record")
+    if position + 22 > size:
+        raise Refused("end record cut short")
     disk, cddisk, count, total = u(position + 4, 2), u(position + 6, 2), u(position + 8, 2), u(position + 10, 2)
     cdsize, cdoffset = u(position + 12, 4), u(position + 16, 4)
     if total != count or disk or cddisk:

@@ -35,6 +35,7 @@ bool TakeRunOnceValue() {
 std::wstring CorpusPack(const std::string& name) {
   std::string manifest;
   testkit::ReadFileBytes(std::wstring(HOSTILE_PACK_CORPUS_DIR) + L"\\manifest.tsv", &manifest);
+  manifest.insert(0, "\n");
   const size_t at = manifest.find("\n" + name + "\t");
   if (at == std::string::npos) return std::wstring();
   const size_t start = at + name.size() + 2;
