@@ -68,10 +68,7 @@ bool IsNtMajorVersion6() {
   if (g_cachedMajorVersion == 0) {
     OSVERSIONINFOW version = {};
     version.dwOSVersionInfoSize = sizeof version;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     if (GetVersionExW(&version)) {
-#pragma GCC diagnostic pop
       g_cachedMajorVersion = version.dwMajorVersion;
       g_cachedPlatformId = version.dwPlatformId;
     }
