@@ -63,6 +63,7 @@ class InstallModeTest : public ::testing::Test {
     EXPECT_EQ(added.back(), modetest::PendingForm(directory_));
   }
 
+  modetest::MenuHelperOff menuHelperOff_;
   testkit::ScopedTempDir scratch_;
   std::wstring directory_;
   PendingDeletionsGuard pending_;

@@ -16,6 +16,8 @@ const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"corvana_quickpost";
+const wchar_t kDllOverridesKey[] = L"Software\\Wine\\DllOverrides";
+const wchar_t kMenuHelper[] = L"winemenubuilder.exe";
 const wchar_t* const kSampleProductCodes[] = {L"{7C5E2A19-4B8D-4F36-A1E0-93D2C6B7F480}"};
 
 bool ReadBinary(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD* type,
@@ -169,6 +171,22 @@ WindowsVersionGuard::WindowsVersionGuard(const std::wstring& programName,
 WindowsVersionGuard::~WindowsVersionGuard() {
   WriteOrDelete(HKEY_CURRENT_USER, key_.c_str(), L"Version", false, REG_SZ, {});
   RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+}
+
+MenuHelperOff::MenuHelperOff() {
+  DWORD type = 0;
+  std::vector<BYTE> data;
+  present_ = ReadBinary(HKEY_CURRENT_USER, kDllOverridesKey, kMenuHelper, &type, &data);
+  if (present_) {
+    previous_.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+  }
+  WriteOrDelete(HKEY_CURRENT_USER, kDllOverridesKey, kMenuHelper, true, REG_SZ, {0, 0});
+}
+
+MenuHelperOff::~MenuHelperOff() {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(previous_.data());
+  WriteOrDelete(HKEY_CURRENT_USER, kDllOverridesKey, kMenuHelper, present_, REG_SZ,
+                std::vector<BYTE>(bytes, bytes + previous_.size() * sizeof(wchar_t)));
 }
 
 std::wstring FolderPath(int csidl) {

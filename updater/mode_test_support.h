@@ -63,6 +63,24 @@ class WindowsVersionGuard {
   std::wstring key_;
 };
 
+// Wine's shell hands each new shortcut to a desktop-menu helper that it
+// starts in the installer's working directory, the updater's directory, and
+// does not wait for. A restart of Windows would end it; Wine's restart does
+// not, and a directory that is a live process's working directory can be
+// neither deleted at restart nor removed by the test. The guard switches the
+// helper off (a DLL override) and puts the setting back.
+class MenuHelperOff {
+ public:
+  MenuHelperOff();
+  ~MenuHelperOff();
+  MenuHelperOff(const MenuHelperOff&) = delete;
+  MenuHelperOff& operator=(const MenuHelperOff&) = delete;
+
+ private:
+  bool present_ = false;
+  std::wstring previous_;
+};
+
 // Where the probes and the sample package put the three items.
 std::wstring StartMenuShortcutPath();  // common programs\Letterwing\Letterwing.lnk
 std::wstring DesktopShortcutPath();    // common desktop\Letterwing.lnk

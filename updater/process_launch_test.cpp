@@ -16,6 +16,15 @@ constexpr DWORD kUntouched = 0xC0FFEE;
 
 class LaunchAndWaitTest : public ::testing::Test {
  protected:
+  // Under Wine the console host of a finished cmd.exe lingers for a moment
+  // in the scratch directory, which cannot be removed while it is a live
+  // process's working directory.
+  void TearDown() override {
+    for (int attempt = 0; attempt < 50 && !testkit::RemoveTreeNow(scratch_.path()); ++attempt) {
+      Sleep(100);
+    }
+  }
+
   std::wstring Cmd() const { return SystemProgramPath(L"cmd.exe"); }
   testkit::ScopedTempDir scratch_;
 };

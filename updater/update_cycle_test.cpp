@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -19,42 +18,6 @@
 namespace {
 
 const char kPlanted[] = "planted by the test";
-
-// Wine's shell hands each new shortcut to a desktop-menu helper that it
-// starts in the installer's working directory, the updater's directory, and
-// does not wait for. A restart of Windows would end it; Wine's restart does
-// not, and a directory that is a live process's working directory cannot be
-// deleted. The helper is switched off for the test's run.
-class MenuHelperOff {
- public:
-  MenuHelperOff() {
-    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr, 0,
-                    KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
-    if (key_ == nullptr) return;
-    DWORD size = sizeof previous_ - sizeof(wchar_t);
-    had_ = RegQueryValueExW(key_, kName, nullptr, nullptr, reinterpret_cast<BYTE*>(previous_),
-                            &size) == ERROR_SUCCESS;
-    RegSetValueExW(key_, kName, 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
-  }
-  ~MenuHelperOff() {
-    if (key_ == nullptr) return;
-    if (had_) {
-      RegSetValueExW(key_, kName, 0, REG_SZ, reinterpret_cast<const BYTE*>(previous_),
-                     static_cast<DWORD>((wcslen(previous_) + 1) * sizeof(wchar_t)));
-    } else {
-      RegDeleteValueW(key_, kName);
-    }
-    RegCloseKey(key_);
-  }
-  MenuHelperOff(const MenuHelperOff&) = delete;
-  MenuHelperOff& operator=(const MenuHelperOff&) = delete;
-
- private:
-  static constexpr const wchar_t* kName = L"winemenubuilder.exe";
-  HKEY key_ = nullptr;
-  bool had_ = false;
-  wchar_t previous_[256] = {};
-};
 
 void Restart() {
   const testkit::ProgramRun run = testkit::RunProgram(SystemProgramPath(L"wineboot.exe"), L"-r");
@@ -74,7 +37,7 @@ class UpdateCycleTest : public ::testing::Test {
   }
   void TearDown() override { modetest::RemoveSampleInstallation(); }
 
-  MenuHelperOff menuHelperOff_;
+  modetest::MenuHelperOff menuHelperOff_;
   modetest::RunOnceValueGuard runOnce_;
   modetest::PendingDeletionsGuard pending_;
   testkit::ScopedTempDir scratch_;
