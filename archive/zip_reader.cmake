@@ -71,9 +71,9 @@ if(UPDATER_HOST_BUILD)
   add_dependencies(zip_fuzz zip_tool_archives)
   set(ZIP_FUZZ_SECONDS 60 CACHE STRING "Length of the fuzz run in the tests")
   add_test(NAME zip_fuzz_run
-           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/run_fuzz.sh $<TARGET_FILE:zip_fuzz>
-                   ${CMAKE_CURRENT_BINARY_DIR}/fuzz-work ${ZIP_FUZZ_SECONDS}
-                   ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus ${ZIP_TOOL_ARCHIVES})
+           COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/fuzz.sh --short zip ${ZIP_FUZZ_SECONDS}
+                   $<TARGET_FILE:zip_fuzz> ${CMAKE_CURRENT_BINARY_DIR}/fuzz-work
+                   ${ZIP_TOOL_ARCHIVES})
   set_tests_properties(zip_fuzz_run PROPERTIES TIMEOUT 300)
 
   # Reads every entry of an archive from memory and prints the rate; used by
