@@ -13,12 +13,12 @@ SCALE=${2:-1}
 
 ./scripts/setup.sh
 cmake --preset host >/dev/null && cmake --build --preset host --target packtool >/dev/null
-cmake --preset windows >/dev/null && cmake --build --preset windows --target updater letterwing_msi >/dev/null
+cmake --preset windows >/dev/null && cmake --build --preset windows --target updater sample_msi >/dev/null
 
 ROOT=$PWD/build/bench
 PACKTOOL=$PWD/build/host/bin/packtool
 UPDATER=$PWD/build/windows/bin/updater.exe
-PACKAGE=$PWD/build/windows/sample/letterwing.msi
+PACKAGE=$PWD/build/windows/bin/letterwing.msi
 KEY=$PWD/keys/test-signing-key.pem
 mkdir -p "$ROOT"
 
