@@ -36,8 +36,10 @@ python3 bench/make_payloads.py --out "$ROOT/trees" --updater "$UPDATER" --packag
 
 median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else printf "%.4f\n", (a[NR/2]+a[NR/2+1])/2}'; }
 minimum() { sort -n | head -1; }
-seconds() { /usr/bin/time -f "%e %M" -o "$ROOT/time.out" "$@" >/dev/null 2>&1 || true; cut -d' ' -f1 "$ROOT/time.out"; }
-peak_kib() { cut -d' ' -f2 "$ROOT/time.out"; }
+# /usr/bin/time puts a "Command exited with non-zero status" line before its
+# own when the command fails; the numbers are always on the last line.
+seconds() { /usr/bin/time -f "%e %M" -o "$ROOT/time.out" "$@" >/dev/null 2>&1 || true; tail -1 "$ROOT/time.out" | cut -d' ' -f1; }
+peak_kib() { tail -1 "$ROOT/time.out" | cut -d' ' -f2; }
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 for name in app large; do
@@ -63,7 +65,7 @@ for name in app large; do
         seconds bsdtar -xf "$ZIP" -C "$ROOT/out" >>"$ROOT/bsdtar.t"
         python3 bench/floor.py "$PACK" "$ROOT/out" | awk '{printf "%.4f %s\n", $1+$2+$3+$4, $0}' >>"$ROOT/floor.t"
     done
-    seconds wine "$UPDATER"
+    seconds wine "$UPDATER" >/dev/null
     BASE_KIB=$(peak_kib)
     P_MED=$(median <"$ROOT/prepare.t"); P_MIN=$(minimum <"$ROOT/prepare.t")
     U_MED=$(median <"$ROOT/unzip.t"); U_MIN=$(minimum <"$ROOT/unzip.t")

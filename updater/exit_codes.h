@@ -2,7 +2,8 @@
 
 // Process exit codes of updater.exe, the program's only report.
 enum ExitCode : int {
-  kExitNothingDone = 0,          // no mode matched; or prepare mode finished
+  kExitNothingDone = 0,          // no mode matched: nothing was done
+  kExitPrepared = 0,             // prepare mode finished
   kExitArgvFailed = 124,         // the command line could not be split
   kExitNoArguments = 128,        // nothing after the program path
   kExitPackFailed = 141,         // the pack failed to load, verify or unpack

@@ -36,7 +36,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   // The pack has served its purpose; a copy that cannot be deleted (read-only,
   // in use) is left behind rather than failing an update that is scheduled.
   RemoveFile(packPath);
-  return kExitNothingDone;
+  return kExitPrepared;
 }
 
 int RunPrepareMode(const std::wstring& stagingDirectory, const std::wstring& packPath,
