@@ -32,18 +32,18 @@ def main():
         name_length, extra_length = struct.unpack_from("<HH", header, 26)
         start = info.header_offset + 30 + name_length + extra_length
         entries.append((info, start))
-    # Inflate alone: every entry through zlib in 1 MiB pieces of output, with
-    # its CRC-32, the output dropped.
+    # Inflate alone: every entry through zlib with its CRC-32, the output
+    # dropped.
     t3 = time.perf_counter()
     for info, start in entries:
         raw = payload[start:start + info.compress_size]
         crc = 0
         if info.compress_type == zipfile.ZIP_DEFLATED:
+            # Input in 64 KiB pieces: each piece's output is bounded by the
+            # deflate ratio, and nothing is copied twice.
             inflater = zlib.decompressobj(-15)
-            piece = inflater.decompress(raw, CHUNK)
-            while piece:
-                crc = zlib.crc32(piece, crc)
-                piece = inflater.decompress(inflater.unconsumed_tail, CHUNK)
+            for offset in range(0, len(raw), 1 << 16):
+                crc = zlib.crc32(inflater.decompress(raw[offset:offset + (1 << 16)]), crc)
         else:
             crc = zlib.crc32(raw)
     t4 = time.perf_counter()

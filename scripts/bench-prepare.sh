@@ -28,7 +28,7 @@ export WINEPREFIX="$ROOT/prefix" WINEARCH=win32 WINEDEBUG=-all HOME="$ROOT/home"
 unset DISPLAY
 mkdir -p "$HOME"
 [ -d "$WINEPREFIX" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
-wineserver -p
+wineserver -p </dev/null >/dev/null 2>&1 || true  # already running: keep it
 trap 'wineserver -k' EXIT
 
 echo "generating payloads (scale $SCALE)"
