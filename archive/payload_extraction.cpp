@@ -25,7 +25,7 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
     if (GetEntryInfo(archive, i, &info) != ArchiveOk) return false;
     info.name[sizeof info.name / sizeof info.name[0] - 1] = L'\0';
     const std::wstring_view name(info.name);
-    if (!IsEntryNameContained(name)) {
+    if (!IsEntryNameContained(name) || NamesReservedDevice(name)) {
       LastArchiveError = UnsafeEntryName;
       return false;
     }

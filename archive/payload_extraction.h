@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 struct ArchiveHandle;
 
@@ -12,7 +13,8 @@ struct ArchiveHandle;
 // its parents first. The first failing entry stops the extraction; what was
 // written before it stays. After false, LastArchiveError holds the code of
 // the failing archive operation, UnsafeEntryName (0x900) for a name that
-// would lead outside the staging directory. Each entry's name is checked
+// would lead outside the staging directory or names a device. Each entry's
+// name is checked
 // before anything is written for it, so an entry whose description cannot
 // be read stops the extraction there, with the code of that query.
 //
@@ -47,4 +49,41 @@ bool IsEntryNameContained(std::basic_string_view<Char> name) {
     }
   }
   return true;
+}
+
+// True when a component of an entry name is one of the DOS device names
+// (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, also with an
+// extension or trailing blanks: "nul.txt", "Con "). Windows opens the device
+// for such a name instead of a file in the staging directory, so the entry
+// would "unpack" without its file, or into a port. The publisher's tool
+// refuses the same names.
+template <typename Char>
+bool NamesReservedDevice(std::basic_string_view<Char> name) {
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = start;
+    while (end < name.size() && name[end] != Char('/') && name[end] != Char('\\')) ++end;
+    std::size_t baseEnd = start;
+    while (baseEnd < end && name[baseEnd] != Char('.')) ++baseEnd;
+    while (baseEnd > start && name[baseEnd - 1] == Char(' ')) --baseEnd;
+    char base[5] = {};
+    const std::size_t length = baseEnd - start;
+    if (length == 3 || length == 4) {
+      for (std::size_t i = 0; i < length; ++i) {
+        const auto code = static_cast<unsigned long>(
+            static_cast<std::make_unsigned_t<Char>>(name[start + i]));
+        char upper = code < 128 ? static_cast<char>(code) : '?';
+        if (upper >= 'a' && upper <= 'z') upper = static_cast<char>(upper - 'a' + 'A');
+        base[i] = upper;
+      }
+      const std::string_view word(base, length);
+      if (word == "CON" || word == "PRN" || word == "AUX" || word == "NUL") return true;
+      if (length == 4 && (word.substr(0, 3) == "COM" || word.substr(0, 3) == "LPT") &&
+          base[3] >= '1' && base[3] <= '9') {
+        return true;
+      }
+    }
+    start = end + 1;
+  }
+  return false;
 }

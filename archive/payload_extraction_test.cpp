@@ -222,6 +222,26 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileName{"../escape-dir/", true}, HostileName{"..", true},
                       HostileName{"sub/..", false}));
 
+// Windows opens the device for these names wherever they stand, so such an
+// entry would report success without its file; it is refused like an
+// escaping name.
+INSTANTIATE_TEST_SUITE_P(
+    DeviceNames, EscapingNameTest,
+    ::testing::Values(HostileName{"NUL", false}, HostileName{"nul.txt", false},
+                      HostileName{"sub/Con .log", false}, HostileName{"aux/", true},
+                      HostileName{"COM1", false}, HostileName{"lpt9.dat", false}));
+
+TEST(EntryNameRuleTest, DeviceNamesAreToldFromOrdinaryNames) {
+  for (const std::wstring_view name :
+       {L"NUL", L"nul.txt", L"dir/CON", L"dir\\prn.x/y", L"AUX ", L"com7", L"LPT1.log"}) {
+    EXPECT_TRUE(NamesReservedDevice(name)) << testkit::Narrow(std::wstring(name));
+  }
+  for (const std::wstring_view name :
+       {L"null", L"nul2.txt", L"con-fig", L"COM0", L"COM10", L"LPT", L"dir/auxiliary", L"", L"a.nul"}) {
+    EXPECT_FALSE(NamesReservedDevice(name)) << testkit::Narrow(std::wstring(name));
+  }
+}
+
 TEST(EntryNameRuleTest, NamesThatStayInsideAreAccepted) {
   for (const std::wstring_view name :
        {L"a.txt", L"dir/", L"dir/sub/file", L"dir\\file", L"..hidden", L"a..b", L"x/..y/z",

@@ -117,11 +117,15 @@ class Refused(Exception):
 
 
 def unsafe_name(name):
-    """Names that would lead out of the staging directory."""
+    """Names that would lead out of the staging directory, or name a device."""
     text = name.decode("latin-1")
     if ":" in text or text.startswith("/") or text.startswith("\\"):
         return True
-    return any(part == ".." for part in text.replace("\\", "/").split("/"))
+    parts = text.replace("\\", "/").split("/")
+    if any(part.strip(". ") == "" and ".." in part for part in parts):
+        return True
+    devices = {"CON", "PRN", "AUX", "NUL"} | {"COM%d" % i for i in range(1, 10)} | {"LPT%d" % i for i in range(1, 10)}
+    return any(part.split(".")[0].rstrip(" ").upper() in devices for part in parts)
 
 
 def model_unpack(payload):
@@ -375,7 +379,10 @@ def main():
                        ("drive-letter", "C:/escape-drive.txt"),
                        ("drive-relative", "C:escape-drive-relative.txt"),
                        ("stream", "readme.txt:escape-stream"),
-                       ("dotdot-directory", "../escape-directory/")]:
+                       ("dotdot-directory", "../escape-directory/"),
+                       ("dots-and-blank", ".. /escape-dots-blank.txt"),
+                       ("device-nul", sub + "/nul.txt"),
+                       ("device-com1", "COM1")]:
         directory = name.endswith("/")
         entries = base_entries + [Entry(name, b"escaped", method=8, directory=directory)]
         judged("name-" + case, build_zip(entries)[0])

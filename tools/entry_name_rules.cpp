@@ -9,17 +9,6 @@ namespace {
 
 constexpr std::size_t kMaxNameBytes = 258;
 
-bool IsReservedDeviceName(std::string_view component) {
-  // "nul.txt" names the device as well on older Windows.
-  const std::size_t dot = component.find('.');
-  std::string base(component.substr(0, dot));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
 }  // namespace
 
 std::string CheckEntryName(const std::string& name) {
@@ -33,6 +22,7 @@ std::string CheckEntryName(const std::string& name) {
   if (!IsEntryNameContained(std::string_view(name))) {
     return "name leads outside the staging directory";
   }
+  if (NamesReservedDevice(std::string_view(name))) return "name component is a Windows device name";
   std::size_t start = 0;
   while (start <= name.size()) {
     std::size_t end = name.find_first_of("/\\", start);
@@ -45,7 +35,6 @@ std::string CheckEntryName(const std::string& name) {
         component != ".") {
       return "name component ends in a dot or blank, which Windows drops";
     }
-    if (IsReservedDeviceName(component)) return "name component is a Windows device name";
     start = end + 1;
   }
   return std::string();

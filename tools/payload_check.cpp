@@ -100,6 +100,10 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
       return Refuse(report, PayloadVerdict::UnsafeName,
                     where + " \"" + entry.name + "\": the name leads outside the staging directory");
     }
+    if (NamesReservedDevice(std::string_view(entry.name))) {
+      return Refuse(report, PayloadVerdict::UnsafeName,
+                    where + " \"" + entry.name + "\": the name is a Windows device name");
+    }
 
     if (entry.directory) {
       AddDirectoryLevels(entry.name, &madeDirectories);
