@@ -8,12 +8,11 @@
 
 #include <algorithm>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "fileutil/directory_link_test_support.h"
-#include "fileutil/unique_handle.h"
 #include "testkit/last_error.h"
+#include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 
@@ -23,55 +22,8 @@ using testkit::FileExists;
 using testkit::LastErrorText;
 using testkit::Narrow;
 
-const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
-
-// One pending operation: a source in the platform's "\??\" form and a
-// target, empty for a deletion.
-using PendingOperation = std::pair<std::wstring, std::wstring>;
-
-UniqueRegistryKey OpenSessionManager() {
-  UniqueRegistryKey key;
-  RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                key.receive());
-  return key;
-}
-
-// The raw value; false when there is none.
-bool ReadPendingValue(std::vector<BYTE>* raw, DWORD* type) {
-  UniqueRegistryKey key = OpenSessionManager();
-  DWORD size = 0;
-  if (!key || RegQueryValueExW(key.get(), kPendingValue, nullptr, type, nullptr, &size) !=
-                  ERROR_SUCCESS) {
-    return false;
-  }
-  raw->assign(size, 0);
-  return RegQueryValueExW(key.get(), kPendingValue, nullptr, type, raw->data(), &size) ==
-         ERROR_SUCCESS;
-}
-
-// Pairs of NUL-terminated strings, ended by an empty source.
-std::vector<PendingOperation> PendingOperations() {
-  std::vector<BYTE> raw;
-  DWORD type = 0;
-  std::vector<PendingOperation> operations;
-  if (!ReadPendingValue(&raw, &type)) return operations;
-  const wchar_t* text = reinterpret_cast<const wchar_t*>(raw.data());
-  const std::size_t length = raw.size() / sizeof(wchar_t);
-  std::size_t at = 0;
-  auto next = [&]() {
-    std::wstring item;
-    while (at < length && text[at] != L'\0') item += text[at++];
-    ++at;
-    return item;
-  };
-  while (at < length) {
-    std::wstring source = next();
-    if (source.empty()) break;
-    operations.emplace_back(std::move(source), next());
-  }
-  return operations;
-}
+using testkit::PendingOperation;
+using testkit::PendingOperations;
 
 // "\\?\C:\x" as the platform stores it: "\??\C:\x".
 std::wstring StoredForm(const std::wstring& longPath) {
@@ -89,7 +41,6 @@ bool RecordPath(const std::wstring& path, bool) {
 class RemoveTreeOnRebootTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hadValue_ = ReadPendingValue(&savedValue_, &savedType_);
     before_ = PendingOperations();
     g_recorded.clear();
   }
@@ -102,18 +53,7 @@ class RemoveTreeOnRebootTest : public ::testing::Test {
   }
 
   // Puts the list back exactly as it was, dropping whatever a test added.
-  void Restore() {
-    UniqueRegistryKey key = OpenSessionManager();
-    ASSERT_TRUE(key);
-    if (hadValue_) {
-      EXPECT_EQ(RegSetValueExW(key.get(), kPendingValue, 0, savedType_, savedValue_.data(),
-                               static_cast<DWORD>(savedValue_.size())),
-                ERROR_SUCCESS);
-    } else {
-      const LONG result = RegDeleteValueW(key.get(), kPendingValue);
-      EXPECT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << result;
-    }
-  }
+  void Restore() { EXPECT_TRUE(pending_.Restore()); }
 
   // The operations added since SetUp; the ones found there stay first.
   std::vector<PendingOperation> Added() {
@@ -151,9 +91,7 @@ class RemoveTreeOnRebootTest : public ::testing::Test {
   testkit::ScopedTempDir temp_;
   std::wstring tree_;
   std::wstring outside_;
-  bool hadValue_ = false;
-  std::vector<BYTE> savedValue_;
-  DWORD savedType_ = REG_MULTI_SZ;
+  testkit::PendingOperationsGuard pending_;
   std::vector<PendingOperation> before_;
 };
 
@@ -215,11 +153,7 @@ TEST_F(RemoveTreeOnRebootTest, RegistersNothingForAMissingPathOrAFile) {
 TEST_F(RemoveTreeOnRebootTest, TheRestartDeletesTheTreeButNotWhatALinkPointsTo) {
   MakeTree();
   if (IsSkipped()) return;
-  {
-    UniqueRegistryKey key = OpenSessionManager();
-    ASSERT_TRUE(key);
-    RegDeleteValueW(key.get(), kPendingValue);
-  }
+  pending_.Clear();
   before_.clear();
   ASSERT_TRUE(RemoveTreeOnReboot(tree_));
   ASSERT_EQ(Added().size(), 9u);

@@ -11,52 +11,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "robustness/corpus_location.h"
+#include "robustness/corpus_manifest.h"
 #include "testkit/last_error.h"
+#include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 
 namespace {
 
-const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
 const wchar_t kSubDirectory[] = L"app";
-
-struct CorpusCase {
-  std::string name;
-  std::string packFile;
-  std::string expectation;  // unpack, refuse or either
-  std::string tree;
-};
-
-void PrintTo(const CorpusCase& c, std::ostream* os) { *os << c.name; }
-
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::vector<CorpusCase> LoadManifest() {
-  std::vector<CorpusCase> cases;
-  std::string bytes;
-  if (!testkit::ReadFileBytes(std::wstring(HOSTILE_PACK_CORPUS_DIR) + L"\\manifest.tsv", &bytes)) {
-    return cases;
-  }
-  std::istringstream lines(bytes);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.empty()) continue;
-    CorpusCase c;
-    std::istringstream fields(line);
-    std::getline(fields, c.name, '\t');
-    std::getline(fields, c.packFile, '\t');
-    std::getline(fields, c.expectation, '\t');
-    std::getline(fields, c.tree, '\t');
-    cases.push_back(c);
-  }
-  return cases;
-}
 
 // The tree under a directory in the manifest's notation.
 void DescribeTree(const std::wstring& root, const std::string& relative, std::vector<std::string>* items) {
@@ -98,22 +64,9 @@ std::string TreeOf(const std::wstring& root) {
 
 // Reads and removes the RunOnce value; false when there is none.
 bool TakeRunOnceValue(std::wstring* text) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  wchar_t buffer[2048] = {};
-  DWORD size = sizeof buffer - sizeof(wchar_t);
-  const bool found =
-      RegQueryValueExW(key, kRunOnceValue, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) ==
-      ERROR_SUCCESS;
-  if (found) {
-    *text = buffer;
-    RegDeleteValueW(key, kRunOnceValue);
-  }
-  RegCloseKey(key);
-  return found;
+  if (!testkit::ReadRunOnceValue(text)) return false;
+  testkit::DeleteRunOnceValue();
+  return true;
 }
 
 // Files named "escape-*" are what the corpus's hostile names try to write.
@@ -149,7 +102,7 @@ TEST_P(HostilePackTest, EndsWithADocumentedOutcomeAndTouchesNothingOutside) {
   const std::wstring program = testkit::CopyBuiltProgram(L"updater.exe", scratch.path());
   ASSERT_FALSE(program.empty()) << testkit::LastErrorText();
   const std::wstring pack = scratch.Join(L"update.pack");
-  const std::wstring source = std::wstring(HOSTILE_PACK_CORPUS_DIR) + L"\\" + Widen(c.packFile);
+  const std::wstring source = CorpusPackPath(c);
   ASSERT_TRUE(CopyFileW(source.c_str(), pack.c_str(), FALSE)) << testkit::LastErrorText();
   std::string packBytes;
   ASSERT_TRUE(testkit::ReadFileBytes(pack, &packBytes));
@@ -206,9 +159,9 @@ std::string CaseName(const ::testing::TestParamInfo<CorpusCase>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, HostilePackTest, ::testing::ValuesIn(LoadManifest()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Corpus, HostilePackTest, ::testing::ValuesIn(LoadCorpusManifest()), CaseName);
 
-TEST(HostilePackCorpusTest, IsLargeEnough) { EXPECT_GE(LoadManifest().size(), 200u); }
+TEST(HostilePackCorpusTest, IsLargeEnough) { EXPECT_GE(LoadCorpusManifest().size(), 200u); }
 
 class PrintTable : public ::testing::Environment {
  public:

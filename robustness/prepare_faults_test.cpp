@@ -11,37 +11,13 @@
 #include <string>
 #include <thread>
 
-#include "robustness/corpus_location.h"
+#include "robustness/corpus_manifest.h"
 #include "testkit/last_error.h"
+#include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 
 namespace {
-
-const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
-
-bool TakeRunOnceValue() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool found = RegDeleteValueW(key, kRunOnceValue) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return found;
-}
-
-// The generated corpus file whose case name is `name`.
-std::wstring CorpusPack(const std::string& name) {
-  std::string manifest;
-  testkit::ReadFileBytes(std::wstring(HOSTILE_PACK_CORPUS_DIR) + L"\\manifest.tsv", &manifest);
-  manifest.insert(0, "\n");
-  const size_t at = manifest.find("\n" + name + "\t");
-  if (at == std::string::npos) return std::wstring();
-  const size_t start = at + name.size() + 2;
-  const std::string file = manifest.substr(start, manifest.find('\t', start) - start);
-  return std::wstring(HOSTILE_PACK_CORPUS_DIR) + L"\\" + std::wstring(file.begin(), file.end());
-}
 
 struct PrepareRun {
   testkit::ProgramRun run;
@@ -52,14 +28,14 @@ struct PrepareRun {
 class PrepareFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TakeRunOnceValue();
+    testkit::DeleteRunOnceValue();
     program_ = testkit::CopyBuiltProgram(L"updater.exe", scratch_.path());
     ASSERT_FALSE(program_.empty()) << testkit::LastErrorText();
     pack_ = scratch_.Join(L"update.pack");
   }
 
   void UsePack(const std::string& corpusCase) {
-    const std::wstring source = CorpusPack(corpusCase);
+    const std::wstring source = CorpusPackPath(corpusCase);
     ASSERT_FALSE(source.empty()) << corpusCase << " is not in the corpus";
     ASSERT_TRUE(CopyFileW(source.c_str(), pack_.c_str(), FALSE)) << testkit::LastErrorText();
   }
@@ -68,7 +44,7 @@ class PrepareFaultTest : public ::testing::Test {
     PrepareRun result;
     result.run = testkit::RunProgram(program_, L"prepare \"" + staging + L"\" \"" + pack_ + L"\" app",
                                      workingDirectory, 240000);
-    result.runOnceWritten = TakeRunOnceValue();
+    result.runOnceWritten = testkit::DeleteRunOnceValue();
     result.packKept = testkit::FileExists(pack_);
     return result;
   }

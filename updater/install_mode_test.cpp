@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "testkit/last_error.h"
+#include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 #include "updater/mode_test_support.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-using modetest::PendingDeletionsGuard;
+using testkit::PendingOperationsGuard;
 
 const char kPlanted[] = "planted by the test";
 
@@ -66,7 +67,7 @@ class InstallModeTest : public ::testing::Test {
   modetest::MenuHelperOff menuHelperOff_;
   testkit::ScopedTempDir scratch_;
   std::wstring directory_;
-  PendingDeletionsGuard pending_;
+  PendingOperationsGuard pending_;
 };
 
 struct ProbeCase {

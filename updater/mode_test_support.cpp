@@ -10,10 +10,6 @@
 namespace modetest {
 namespace {
 
-const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
-const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"corvana_quickpost";
 const wchar_t kDllOverridesKey[] = L"Software\\Wine\\DllOverrides";
@@ -50,41 +46,6 @@ void WriteOrDelete(HKEY root, const wchar_t* subKey, const wchar_t* name, bool p
   RegCloseKey(key);
 }
 
-std::vector<std::wstring> SplitMultiString(const std::vector<BYTE>& data) {
-  std::vector<std::wstring> strings;
-  const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
-  const size_t count = data.size() / sizeof(wchar_t);
-  size_t start = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (text[i] == L'\0') {
-      strings.emplace_back(text + start, i - start);
-      start = i + 1;
-    }
-  }
-  return strings;
-}
-
-// Source and target pairs of the list; the list ends with an empty string
-// where a source would stand.
-std::vector<std::pair<std::wstring, std::wstring>> PairsOf(const std::vector<BYTE>& data) {
-  std::vector<std::pair<std::wstring, std::wstring>> pairs;
-  const std::vector<std::wstring> strings = SplitMultiString(data);
-  for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-    if (strings[i].empty()) break;
-    pairs.emplace_back(strings[i], strings[i + 1]);
-  }
-  return pairs;
-}
-
-std::vector<std::pair<std::wstring, std::wstring>> PendingPairs() {
-  DWORD type = 0;
-  std::vector<BYTE> data;
-  if (!ReadBinary(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, &type, &data)) {
-    return {};
-  }
-  return PairsOf(data);
-}
-
 void CollectTree(const std::wstring& directory, std::vector<std::wstring>* out) {
   WIN32_FIND_DATAW data;
   HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &data);
@@ -105,60 +66,6 @@ void CollectTree(const std::wstring& directory, std::vector<std::wstring>* out) 
 }
 
 }  // namespace
-
-PendingDeletionsGuard::PendingDeletionsGuard() {
-  DWORD type = 0;
-  present_ = ReadBinary(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, &type, &data_);
-  baseline_ = present_ ? PairsOf(data_).size() : 0;
-}
-
-void PendingDeletionsGuard::Clear() {
-  WriteOrDelete(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, false, REG_MULTI_SZ, {});
-  baseline_ = 0;
-}
-
-PendingDeletionsGuard::~PendingDeletionsGuard() {
-  WriteOrDelete(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, present_, REG_MULTI_SZ,
-                data_);
-}
-
-std::vector<std::wstring> PendingDeletionsGuard::AddedDeletions() const {
-  const auto pairs = PendingPairs();
-  std::vector<std::wstring> added;
-  for (size_t i = baseline_; i < pairs.size(); ++i) {
-    if (pairs[i].second.empty()) added.push_back(pairs[i].first);
-  }
-  return added;
-}
-
-std::vector<std::wstring> PendingDeletionsGuard::AllEntries() {
-  std::vector<std::wstring> entries;
-  for (const auto& pair : PendingPairs()) entries.push_back(pair.first + L"|" + pair.second);
-  return entries;
-}
-
-RunOnceValueGuard::RunOnceValueGuard() {
-  present_ = Read(&text_);
-  WriteOrDelete(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, false, REG_SZ, {});
-}
-
-RunOnceValueGuard::~RunOnceValueGuard() {
-  const BYTE* bytes = reinterpret_cast<const BYTE*>(text_.c_str());
-  WriteOrDelete(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, present_, REG_SZ,
-                std::vector<BYTE>(bytes, bytes + (text_.size() + 1) * sizeof(wchar_t)));
-}
-
-bool RunOnceValueGuard::Read(std::wstring* text) {
-  DWORD type = 0;
-  std::vector<BYTE> data;
-  if (!ReadBinary(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, &type, &data) ||
-      type != REG_SZ) {
-    return false;
-  }
-  text->assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-  while (!text->empty() && text->back() == L'\0') text->pop_back();
-  return true;
-}
 
 WindowsVersionGuard::WindowsVersionGuard(const std::wstring& programName,
                                          const std::wstring& version)

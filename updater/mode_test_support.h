@@ -1,8 +1,9 @@
 #pragma once
 
 // Helpers of the tests that run the modes: the prefix-global state they
-// touch (pending deletions, RunOnce, the installed sample product and its
-// items, the reported Windows version) is recorded and put back.
+// touch (the installed sample product and its items, the reported Windows
+// version) is recorded and put back; pending deletions and the RunOnce value
+// have their guards in testkit/prefix_state.h.
 
 #include <windows.h>
 
@@ -10,45 +11,6 @@
 #include <vector>
 
 namespace modetest {
-
-// The pending file-rename list: recorded when made, written back when gone.
-class PendingDeletionsGuard {
- public:
-  PendingDeletionsGuard();
-  ~PendingDeletionsGuard();
-  PendingDeletionsGuard(const PendingDeletionsGuard&) = delete;
-  PendingDeletionsGuard& operator=(const PendingDeletionsGuard&) = delete;
-
-  // Paths registered for deletion since the guard was made, in order, as
-  // the list holds them ("\??\C:\..."). Renames (with a target) are left out.
-  std::vector<std::wstring> AddedDeletions() const;
-  // Every entry of the list now, deletions and renames, as "source|target".
-  static std::vector<std::wstring> AllEntries();
-
-  // Empties the list (it is still put back as it was when the guard goes).
-  void Clear();
-
- private:
-  bool present_ = false;
-  std::vector<BYTE> data_;
-  size_t baseline_ = 0;
-};
-
-// The "!letterwing_update_runonce" value: recorded, removed, put back.
-class RunOnceValueGuard {
- public:
-  RunOnceValueGuard();
-  ~RunOnceValueGuard();
-  RunOnceValueGuard(const RunOnceValueGuard&) = delete;
-  RunOnceValueGuard& operator=(const RunOnceValueGuard&) = delete;
-
-  // The value's text, or false when it is missing or not REG_SZ.
-  static bool Read(std::wstring* text);
-
- private:
-  bool present_ = false;
-  std::wstring text_;
-};
 
 // Wine reports this Windows version ("winxp", "win7", "win10", ...) to new
 // processes of the named program, until the guard goes.

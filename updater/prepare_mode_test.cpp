@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "testkit/last_error.h"
+#include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 #include "updater/exit_codes.h"
@@ -70,12 +71,12 @@ class PrepareModeTest : public ::testing::Test {
 
   void ExpectNothingScheduled() {
     std::wstring value;
-    EXPECT_FALSE(modetest::RunOnceValueGuard::Read(&value)) << testkit::Narrow(value);
+    EXPECT_FALSE(testkit::ReadRunOnceValue(&value)) << testkit::Narrow(value);
     EXPECT_TRUE(pending_.AddedDeletions().empty());
   }
 
-  modetest::RunOnceValueGuard runOnce_;
-  modetest::PendingDeletionsGuard pending_;
+  testkit::RunOnceValueGuard runOnce_;
+  testkit::PendingOperationsGuard pending_;
   testkit::ScopedTempDir scratch_;
   std::wstring program_;
   std::wstring staging_;
@@ -87,7 +88,7 @@ TEST_F(PrepareModeTest, StagesThePayloadSchedulesTheUpdaterAndDeletesThePack) {
   ASSERT_EQ(RunPrepare(staging_, staging_), 0u);
   ExpectStagedPayload();
   std::wstring value;
-  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  ASSERT_TRUE(testkit::ReadRunOnceValue(&value));
   EXPECT_EQ(value, ExpectedCommand(staging_ + L"\\"));
   EXPECT_FALSE(testkit::FileExists(pack_));
   EXPECT_TRUE(pending_.AddedDeletions().empty());
@@ -98,7 +99,7 @@ TEST_F(PrepareModeTest, DropsALongPathPrefixFromTheStagingDirectory) {
   ASSERT_EQ(RunPrepare(L"\\\\?\\" + staging_, staging_), 0u);
   ExpectStagedPayload();
   std::wstring value;
-  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  ASSERT_TRUE(testkit::ReadRunOnceValue(&value));
   EXPECT_EQ(value, ExpectedCommand(staging_ + L"\\"));
 }
 
@@ -106,7 +107,7 @@ TEST_F(PrepareModeTest, KeepsATrailingBackslashAndAddsOne) {
   CopyPack(L"letterwing-update.pack");
   ASSERT_EQ(RunPrepare(staging_ + L"\\", staging_), 0u);
   std::wstring value;
-  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  ASSERT_TRUE(testkit::ReadRunOnceValue(&value));
   EXPECT_EQ(value, ExpectedCommand(staging_ + L"\\\\"));
   EXPECT_TRUE(testkit::FileExists(staging_ + L"\\" + kSubDirectory + L"\\updater.exe"));
 }
@@ -125,7 +126,7 @@ TEST_F(PrepareModeTest, ReplacesAnEarlierRunOnceValue) {
   CopyPack(L"letterwing-update.pack");
   ASSERT_EQ(RunPrepare(staging_, staging_), 0u);
   std::wstring value;
-  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  ASSERT_TRUE(testkit::ReadRunOnceValue(&value));
   EXPECT_EQ(value, ExpectedCommand(staging_ + L"\\"));
 }
 
@@ -135,7 +136,7 @@ TEST_F(PrepareModeTest, APackThatCannotBeDeletedStillSucceeds) {
   EXPECT_EQ(RunPrepare(staging_, staging_), 0u);
   EXPECT_TRUE(testkit::FileExists(pack_));
   std::wstring value;
-  EXPECT_TRUE(modetest::RunOnceValueGuard::Read(&value));
+  EXPECT_TRUE(testkit::ReadRunOnceValue(&value));
   SetFileAttributesW(pack_.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "testkit/last_error.h"
+#include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 #include "updater/mode_test_support.h"
@@ -38,8 +39,8 @@ class UpdateCycleTest : public ::testing::Test {
   void TearDown() override { modetest::RemoveSampleInstallation(); }
 
   modetest::MenuHelperOff menuHelperOff_;
-  modetest::RunOnceValueGuard runOnce_;
-  modetest::PendingDeletionsGuard pending_;
+  testkit::RunOnceValueGuard runOnce_;
+  testkit::PendingOperationsGuard pending_;
   testkit::ScopedTempDir scratch_;
 };
 
@@ -66,14 +67,14 @@ TEST_F(UpdateCycleTest, PrepareRestartInstallRestartRemove) {
   ASSERT_EQ(prepare.exitCode, 0u);
   EXPECT_EQ(testkit::ListDirectory(updaterDirectory), L"letterwing.msi,updater.exe");
   std::wstring command;
-  ASSERT_TRUE(modetest::RunOnceValueGuard::Read(&command));
+  ASSERT_TRUE(testkit::ReadRunOnceValue(&command));
   EXPECT_EQ(command, L"\"" + staging + L"\\Letterwing Update\\updater.exe\" action");
   EXPECT_FALSE(testkit::FileExists(pack));
   const std::vector<std::wstring> stagedTree = modetest::TreeInDeletionOrder(updaterDirectory);
 
   // 2. restart and logon: the staged updater installs the package.
   Restart();
-  EXPECT_FALSE(modetest::RunOnceValueGuard::Read(&command)) << "RunOnce ran once";
+  EXPECT_FALSE(testkit::ReadRunOnceValue(&command)) << "RunOnce ran once";
   EXPECT_TRUE(testkit::FileExists(modetest::InstalledProgramPath()));
   std::string bytes;
   ASSERT_TRUE(testkit::ReadFileBytes(modetest::StartMenuShortcutPath(), &bytes));
@@ -86,9 +87,9 @@ TEST_F(UpdateCycleTest, PrepareRestartInstallRestartRemove) {
   // Every file and directory of the updater's directory, children first,
   // that directory last, nothing else: not the staging directory above it.
   std::vector<std::wstring> pending;
-  for (const std::wstring& entry : modetest::PendingDeletionsGuard::AllEntries()) {
-    ASSERT_EQ(entry.back(), L'|') << "not a deletion: " << testkit::Narrow(entry);
-    pending.push_back(entry.substr(0, entry.size() - 1));
+  for (const testkit::PendingOperation& operation : testkit::PendingOperations()) {
+    ASSERT_TRUE(operation.second.empty()) << "not a deletion: " << testkit::Narrow(operation.first);
+    pending.push_back(operation.first);
   }
   EXPECT_EQ(modetest::Sorted(pending), modetest::Sorted(stagedTree));
   EXPECT_TRUE(modetest::ChildrenComeFirst(pending));
@@ -99,7 +100,7 @@ TEST_F(UpdateCycleTest, PrepareRestartInstallRestartRemove) {
   Restart();
   EXPECT_FALSE(testkit::DirectoryExists(updaterDirectory)) << testkit::Narrow(testkit::ListDirectory(updaterDirectory));
   EXPECT_TRUE(testkit::DirectoryExists(staging));
-  EXPECT_TRUE(modetest::PendingDeletionsGuard::AllEntries().empty());
+  EXPECT_TRUE(testkit::PendingOperations().empty());
 }
 
 }  // namespace

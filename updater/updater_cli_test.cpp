@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "testkit/last_error.h"
+#include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 #include "updater/exit_codes.h"
@@ -22,15 +23,8 @@ std::wstring SystemDirectory() {
 }
 
 bool RunOnceValueExists() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
-                    KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG result =
-      RegQueryValueExW(key, L"!letterwing_update_runonce", nullptr, nullptr, nullptr, nullptr);
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS;
+  std::wstring text;
+  return testkit::ReadRunOnceValue(&text);
 }
 
 struct CliCase {
@@ -41,7 +35,7 @@ struct CliCase {
 class UpdaterCliTest : public ::testing::TestWithParam<CliCase> {};
 
 TEST_P(UpdaterCliTest, ExitsWithTheExpectedCodeAndTouchesNothing) {
-  modetest::PendingDeletionsGuard pending;
+  testkit::PendingOperationsGuard pending;
   testkit::ScopedTempDir scratch;
   const std::wstring program = testkit::CopyBuiltProgram(L"updater.exe", scratch.path());
   ASSERT_FALSE(program.empty()) << testkit::LastErrorText();
@@ -72,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
 // its own failure code) and the copy's directory is scheduled for deletion.
 TEST(UpdaterCliActionTest, ActionInQuotesOrNotRunsInstallMode) {
   for (const wchar_t* arguments : {L"action", L"\"action\""}) {
-    modetest::PendingDeletionsGuard pending;
+    testkit::PendingOperationsGuard pending;
     testkit::ScopedTempDir scratch;
     const std::wstring program = testkit::CopyBuiltProgram(L"updater.exe", scratch.path());
     ASSERT_FALSE(program.empty()) << testkit::LastErrorText();

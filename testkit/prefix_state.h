@@ -1,0 +1,67 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testkit {
+
+// The prefix-global state that the update's tests touch: the list of file
+// operations pending until the next restart, and the updater's RunOnce
+// value. Guards record it when made and put it back when they go, so that a
+// test leaves the prefix as it found it (every new wineserver acts as a
+// restart and would carry out whatever is left).
+
+// One pending operation: the source as the list stores it ("\??\C:\x") and
+// the target, empty for a deletion.
+using PendingOperation = std::pair<std::wstring, std::wstring>;
+
+// The operations pending now, in order.
+std::vector<PendingOperation> PendingOperations();
+
+class PendingOperationsGuard {
+ public:
+  PendingOperationsGuard();
+  ~PendingOperationsGuard();
+  PendingOperationsGuard(const PendingOperationsGuard&) = delete;
+  PendingOperationsGuard& operator=(const PendingOperationsGuard&) = delete;
+
+  // Puts the list back byte for byte as it was recorded (or removes it if
+  // there was none); true when that worked.
+  bool Restore();
+  // Empties the list; it is still put back when the guard goes.
+  void Clear();
+  // Deletions (operations without a target) registered since the guard was
+  // made or last cleared, in order, in the stored "\??\" form.
+  std::vector<std::wstring> AddedDeletions() const;
+
+ private:
+  bool present_ = false;
+  DWORD type_ = REG_MULTI_SZ;
+  std::vector<BYTE> data_;
+  size_t baseline_ = 0;
+};
+
+// The updater's "!letterwing_update_runonce" value under HKLM's RunOnce key:
+// false when there is none, else true with its data read as UTF-16 text
+// (whatever its type, so that a value of the wrong type still shows).
+bool ReadRunOnceValue(std::wstring* text);
+// Removes the value; true when there was one.
+bool DeleteRunOnceValue();
+
+// Records the value, removes it, and puts it back when it goes.
+class RunOnceValueGuard {
+ public:
+  RunOnceValueGuard();
+  ~RunOnceValueGuard();
+  RunOnceValueGuard(const RunOnceValueGuard&) = delete;
+  RunOnceValueGuard& operator=(const RunOnceValueGuard&) = delete;
+
+ private:
+  bool present_ = false;
+  std::wstring text_;
+};
+
+}  // namespace testkit
