@@ -35,6 +35,16 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 # Every Windows test runs through Wine, in a prefix inside the build tree.
 set(WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
+# A 32-bit build runs in a 32-bit prefix (no registry redirection for the
+# 32-bit program); a 64-bit build, made where no 32-bit x86 code can run, in
+# a 64-bit prefix through Wine's 64-bit loader.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(WINE_ARCH win64)
+  set(WINE_LOADER /usr/lib/wine/wine64)
+else()
+  set(WINE_ARCH win32)
+  set(WINE_LOADER wine)
+endif()
 configure_file(cmake/wine-env.sh.in ${WINE_ROOT}/wine-env.sh @ONLY)
 configure_file(cmake/wine-run.sh.in ${WINE_ROOT}/wine-run @ONLY
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)

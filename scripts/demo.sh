@@ -2,9 +2,9 @@
 # Runs the whole update cycle on the bundled sample under Wine and prints each
 # step's outcome. Builds what it needs (the publisher's tool in build/host,
 # updater.exe, the sample package and the signed sample pack in
-# build/windows) and works in a Wine prefix of its own,
-# build/windows/demo/prefix, created afresh on every run; the tests' prefix
-# is not touched.
+# build/windows, or build/windows-x64 where no 32-bit code runs) and works
+# in a Wine prefix of its own, build/<preset>/demo/prefix, created afresh on
+# every run; the tests' prefix is not touched.
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -13,13 +13,24 @@ ROOT=$(pwd)
 echo "== Building the publisher's tool, updater.exe, the sample package and pack"
 cmake --preset host >/dev/null
 cmake --build --preset host --target packtool >/dev/null
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target updater sample_msi sample_pack >/dev/null
-BIN=$ROOT/build/windows/bin
+# The shipped 32-bit build, run under 32-bit Wine; where this machine runs
+# no 32-bit x86 code, the 64-bit build of the same sources under 64-bit Wine.
+if ./scripts/runs-32-bit-code.sh; then
+    PRESET=windows ARCH=win32 LOADER=wine
+else
+    echo "== This machine runs no 32-bit x86 code: the demo runs the 64-bit build"
+    PRESET=windows-x64 ARCH=win64 LOADER=/usr/lib/wine/wine64
+    export WINELOADER=$LOADER
+fi
+wine() { "$LOADER" "$@"; }
+wineboot() { wine wineboot.exe "$@"; }
+cmake --preset $PRESET >/dev/null
+cmake --build --preset $PRESET --target updater sample_msi sample_pack >/dev/null
+BIN=$ROOT/build/$PRESET/bin
 
-DEMO=$ROOT/build/windows/demo
+DEMO=$ROOT/build/$PRESET/demo
 export WINEPREFIX="$DEMO/prefix"
-export WINEARCH=win32
+export WINEARCH=$ARCH
 export HOME="$DEMO/home"
 export WINEDEBUG=-all
 # No Mono or Gecko prompts, and no desktop menu entries on this machine.

@@ -6,6 +6,7 @@ set -eu
 PACKAGES="
 cmake ninja-build make pkg-config
 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 libz-mingw-w64-dev
 wine wine32:i386 wine64
 libboost-dev googletest

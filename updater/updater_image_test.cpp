@@ -1,5 +1,6 @@
-// Checks the built updater.exe as a file: a 32-bit GUI-subsystem image that
-// imports system DLLs only and carries its string table and manifest.
+// Checks the updater.exe that ships, the 32-bit build, as a file: a 32-bit
+// GUI-subsystem image that imports system DLLs only and carries its string
+// table and manifest.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ namespace {
 class UpdaterImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = testkit::BuiltProgramPath(L"updater.exe");
+    path_ = UPDATER_SHIPPED_IMAGE;
     ASSERT_TRUE(testkit::ReadFileBytes(path_, &image_)) << testkit::Narrow(path_);
     ASSERT_GT(image_.size(), 0x400u);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image_.data());
@@ -87,7 +88,7 @@ TEST_F(UpdaterImageTest, ImportsSystemDllsOnly) {
 class UpdaterResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_ = LoadLibraryExW(testkit::BuiltProgramPath(L"updater.exe").c_str(), nullptr,
+    module_ = LoadLibraryExW(UPDATER_SHIPPED_IMAGE, nullptr,
                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(module_, nullptr) << testkit::LastErrorText();
   }
