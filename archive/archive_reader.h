@@ -17,7 +17,9 @@ enum ArchiveResult : std::int32_t {
   MoreData = 0x00000600,
   LocalHeaderMismatch = 0x00000700,
   ExtraFieldReadFailed = 0x00000800,
-  UnsafeEntryName = 0x00000900,  // payload extraction: a name leads outside the staging directory
+  // Payload extraction: a name leads outside the staging directory or names
+  // a DOS device.
+  UnsafeEntryName = 0x00000900,
   // The entry's stored name is empty, holds a zero byte, is 259 bytes or
   // longer (its wide form and terminator would not fit in 260 characters) or
   // cannot be decoded in the ANSI code page. The entry is refused whole;
@@ -28,6 +30,10 @@ enum ArchiveResult : std::int32_t {
   // ExtractEntry: the root directory joined with the relative path of a
   // directory to create does not fit; nothing is created.
   PathTooLong = 0x00000B00,
+  // Payload extraction: the entry's target passes through a junction or
+  // symbolic link already in the staging directory (a directory level or
+  // the file itself); nothing is written for it.
+  LinkInEntryPath = 0x00000C00,
   BadArgument = 0x00010000,
   WrongHandleKind = 0x00080000,
   SourceNotDiskFile = 0x02000000,

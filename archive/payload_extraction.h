@@ -7,21 +7,27 @@
 struct ArchiveHandle;
 
 // Unpacks every entry of a verified payload, in index order, to the staging
-// directory followed by the entry's name, then resets each written file's
-// attributes to normal + archive (0xA0), so nothing stays read-only, hidden
-// or system. The staging directory (ending in a backslash) is created with
-// its parents first. The first failing entry stops the extraction; what was
-// written before it stays. After false, LastArchiveError holds the code of
-// the failing archive operation, UnsafeEntryName (0x900) for a name that
-// would lead outside the staging directory or names a device. Each entry's
-// name is checked
-// before anything is written for it, so an entry whose description cannot
-// be read stops the extraction there, with the code of that query.
-//
-// Directory entries are created by the archive reader under its root, the
-// current directory when the pack was loaded: a payload with sub-directories
-// unpacks completely only when that is the staging directory.
+// directory followed by the entry's name. The staging directory (ending in
+// a backslash) is created with its parents first; the archive must have been
+// opened with it as its root, where the reader creates directory entries.
+// Each file is created anew with the attributes normal + archive (0xA0), so
+// nothing stays read-only, hidden or system, also after a failure; a file
+// already there is deleted first, never written into. The first failing
+// entry stops the extraction; what was written before it stays. After
+// false, LastArchiveError holds the code of the failing archive operation:
+// UnsafeEntryName (0x900) for a name that would lead outside the staging
+// directory or names a device, LinkInEntryPath (0xC00) for a target that
+// would pass through a junction or symbolic link already there. Each entry
+// is checked before anything is written for it, so an entry whose
+// description cannot be read stops the extraction there, with the code of
+// that query.
 bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory);
+
+// True when path names a regular file (not a link, with no second name)
+// that is the target of one of the archive's file entries under the staging
+// directory: after a successful extraction, a file that this run wrote.
+bool IsUnpackedFile(ArchiveHandle* archive, const std::wstring& stagingDirectory,
+                    const std::wstring& path);
 
 // True when an entry name, appended to the staging directory, names a place
 // inside it. Refused: a leading separator (root-relative or UNC), any ':'
@@ -52,11 +58,14 @@ bool IsEntryNameContained(std::basic_string_view<Char> name) {
 }
 
 // True when a component of an entry name is one of the DOS device names
-// (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, also with an
-// extension or trailing blanks: "nul.txt", "Con "). Windows opens the device
+// (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, and COM and LPT followed by a
+// superscript one, two or three, in any case, also with an extension or
+// trailing blanks: "nul.txt", "Con ", "COM\u00B9"). Windows opens the device
 // for such a name instead of a file in the staging directory, so the entry
-// would "unpack" without its file, or into a port. The publisher's tool
-// refuses the same names.
+// would "unpack" without its file, or into a port. The superscripts are the
+// code points U+00B9, U+00B2 and U+00B3, which are also their bytes in code
+// page 1252, so a byte name is judged as that code page reads it. The
+// publisher's tool refuses the same names.
 template <typename Char>
 bool NamesReservedDevice(std::basic_string_view<Char> name) {
   std::size_t start = 0;
@@ -66,20 +75,23 @@ bool NamesReservedDevice(std::basic_string_view<Char> name) {
     std::size_t baseEnd = start;
     while (baseEnd < end && name[baseEnd] != Char('.')) ++baseEnd;
     while (baseEnd > start && name[baseEnd - 1] == Char(' ')) --baseEnd;
-    char base[5] = {};
     const std::size_t length = baseEnd - start;
     if (length == 3 || length == 4) {
+      char base[4] = {};
+      unsigned long last = 0;
       for (std::size_t i = 0; i < length; ++i) {
         const auto code = static_cast<unsigned long>(
             static_cast<std::make_unsigned_t<Char>>(name[start + i]));
+        last = code;
         char upper = code < 128 ? static_cast<char>(code) : '?';
         if (upper >= 'a' && upper <= 'z') upper = static_cast<char>(upper - 'a' + 'A');
         base[i] = upper;
       }
       const std::string_view word(base, length);
       if (word == "CON" || word == "PRN" || word == "AUX" || word == "NUL") return true;
-      if (length == 4 && (word.substr(0, 3) == "COM" || word.substr(0, 3) == "LPT") &&
-          base[3] >= '1' && base[3] <= '9') {
+      const bool numbered = (last >= '0' && last <= '9') || last == 0xB9 || last == 0xB2 ||
+                            last == 0xB3;
+      if (length == 4 && (word.substr(0, 3) == "COM" || word.substr(0, 3) == "LPT") && numbered) {
         return true;
       }
     }

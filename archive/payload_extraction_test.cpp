@@ -131,8 +131,9 @@ TEST_F(PayloadExtractionTest, CrcErrorInSecondEntryStopsThere) {
   EXPECT_EQ(EntryWriteFailed, LastArchiveError);
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE),
             GetFileAttributesW(Staged(L"first.txt").c_str()));
-  // The failing entry keeps what the archive gave it: archive + read-only.
-  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY),
+  // The failing entry's file is as plain as the others: a read-only file
+  // would stop the next extraction into the same directory.
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE),
             GetFileAttributesW(Staged(L"second.txt").c_str()));
   std::string bytes;
   ASSERT_TRUE(testkit::ReadFileBytes(Staged(L"second.txt"), &bytes));
@@ -229,15 +230,18 @@ INSTANTIATE_TEST_SUITE_P(
     DeviceNames, EscapingNameTest,
     ::testing::Values(HostileName{"NUL", false}, HostileName{"nul.txt", false},
                       HostileName{"sub/Con .log", false}, HostileName{"aux/", true},
-                      HostileName{"COM1", false}, HostileName{"lpt9.dat", false}));
+                      HostileName{"COM1", false}, HostileName{"lpt9.dat", false},
+                      HostileName{"com0", false}, HostileName{"LPT0.txt", false}));
 
 TEST(EntryNameRuleTest, DeviceNamesAreToldFromOrdinaryNames) {
   for (const std::wstring_view name :
-       {L"NUL", L"nul.txt", L"dir/CON", L"dir\\prn.x/y", L"AUX ", L"com7", L"LPT1.log"}) {
+       {L"NUL", L"nul.txt", L"dir/CON", L"dir\\prn.x/y", L"AUX ", L"com7", L"LPT1.log", L"COM0",
+        L"lpt0.txt", L"COM\u00B9", L"com\u00B2.log", L"LPT\u00B3", L"dir/lpt\u00B9 .x"}) {
     EXPECT_TRUE(NamesReservedDevice(name)) << testkit::Narrow(std::wstring(name));
   }
   for (const std::wstring_view name :
-       {L"null", L"nul2.txt", L"con-fig", L"COM0", L"COM10", L"LPT", L"dir/auxiliary", L"", L"a.nul"}) {
+       {L"null", L"nul2.txt", L"con-fig", L"COM10", L"LPT", L"dir/auxiliary", L"", L"a.nul",
+        L"COM\u00B4", L"LPT\u2074", L"COMx"}) {
     EXPECT_FALSE(NamesReservedDevice(name)) << testkit::Narrow(std::wstring(name));
   }
 }

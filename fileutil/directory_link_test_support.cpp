@@ -11,6 +11,7 @@
 namespace fileutil_test {
 namespace {
 
+
 bool IsDirectoryLink(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   const DWORD wanted = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
@@ -82,7 +83,18 @@ bool IsGone(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
-bool MakeUnixSymbolicLink(const std::wstring& link, const std::wstring& target) {
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFileLink(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeUnixSymbolicLink(const std::wstring& link, const std::wstring& target,
+                          bool (*made)(const std::wstring&)) {
   // The link does not exist yet: name its directory and append its name.
   const std::wstring::size_type slash = link.rfind(L'\\');
   const std::string unixTarget = UnixName(target);
@@ -91,14 +103,23 @@ bool MakeUnixSymbolicLink(const std::wstring& link, const std::wstring& target) 
   const std::string name(link.begin() + static_cast<std::ptrdiff_t>(slash) + 1, link.end());
   return RunUnixProgram(L"Z:\\bin\\ln",
                         "-s \"" + unixTarget + "\" \"" + unixParent + "/" + name + "\"") &&
-         Eventually(&IsDirectoryLink, link);
+         Eventually(made, link);
 }
 
 }  // namespace
 
 bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
   if (MakeJunction(link, target)) return IsDirectoryLink(link);
-  return MakeUnixSymbolicLink(link, target);
+  return MakeUnixSymbolicLink(link, target, &IsDirectoryLink);
+}
+
+bool MakeFileLink(const std::wstring& link, const std::wstring& target) {
+  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), 0) && IsFileLink(link)) return true;
+  // Wine shows a Unix symbolic link to a file as the file itself, so no
+  // caller could tell it from one; it is removed again.
+  if (MakeUnixSymbolicLink(link, target, &Exists) && IsFileLink(link)) return true;
+  RemoveDirectoryLink(link);
+  return false;
 }
 
 bool RemoveDirectoryLink(const std::wstring& link) {

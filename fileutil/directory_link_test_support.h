@@ -11,7 +11,13 @@ namespace fileutil_test {
 // when link then reports the directory and reparse-point attributes.
 bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
 
-// Removes a link made by MakeDirectoryLink, never what it points to; true
+// Makes link a symbolic link to the file target. True when the platform
+// then reports link as a reparse point that is not a directory; false, with
+// nothing left behind, where it cannot (Wine shows a Unix symbolic link to
+// a file as the file itself).
+bool MakeFileLink(const std::wstring& link, const std::wstring& target);
+
+// Removes a link made by MakeDirectoryLink or MakeFileLink, never what it points to; true
 // when it is gone. Wine can remove neither kind through its own calls, so a
 // test calls this before its temporary directory is cleaned up.
 bool RemoveDirectoryLink(const std::wstring& link);

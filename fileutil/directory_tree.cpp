@@ -27,6 +27,9 @@ struct SearchLevel {
   UniqueFindHandle search;
   WIN32_FIND_DATAW entry;
   bool hasEntry = false;
+  // A link stands in this directory or below it, so the directory cannot
+  // be emptied without going through the link: it is left alone.
+  bool holdsLink = false;
 
   void Advance() { hasEntry = FindNextFileW(search.get(), &entry) != 0; }
 };
@@ -71,8 +74,9 @@ bool CreateDirectoryTree(const std::wstring& path, CreateDirectoryCall createDir
     base += components[0];
     first = 1;
   } else if (components.empty() && !IsUncPath(path)) {
-    // "", "" or a bare "\?" names no drive, server or directory; calling
-    // it created would send the caller's files to wherever it then resolves.
+    // An empty path, a lone backslash or a bare long-path prefix names no
+    // drive, server or directory; calling it created would send the
+    // caller's files to wherever it then resolves.
     return false;
   }
 
@@ -93,6 +97,9 @@ bool ApplyToTree(const std::wstring& root, TreeAction action, bool continueOnErr
   const DWORD attributes = GetFileAttributesW(longRoot.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+  // A root that is a junction or directory link would walk the target's
+  // contents, which are not the caller's tree.
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
   return WalkTree(longRoot, action, continueOnError);
 }
 
@@ -109,12 +116,15 @@ bool WalkTree(const std::wstring& directory, TreeAction action, bool continueOnE
   for (;;) {
     SearchLevel& level = *levels.back();
     if (!level.hasEntry) {
-      // The search is exhausted: close it, then act on its directory.
+      // The search is exhausted: close it, then act on its directory,
+      // unless a link stands somewhere below it.
       const bool closed = level.search.reset();
+      const bool holdsLink = level.holdsLink;
       const std::wstring finished = std::move(level.directory);
       levels.pop_back();
-      const bool ok = closed && (action(finished, true) || continueOnError);
+      const bool ok = closed && (holdsLink || action(finished, true) || continueOnError);
       if (levels.empty()) return ok;
+      if (holdsLink) levels.back()->holdsLink = true;
       if (!ok && !continueOnError) return false;
       levels.back()->Advance();
       continue;
@@ -125,14 +135,21 @@ bool WalkTree(const std::wstring& directory, TreeAction action, bool continueOnE
       level.Advance();
       continue;
     }
+    // A junction, symbolic link or other reparse point, to a file or a
+    // directory, leads out of the tree (possibly to a system folder, or back
+    // up into it). It is neither entered nor handed to the action: whether
+    // deleting a link at restart deletes its target is not something to
+    // rely on.
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      level.holdsLink = true;
+      level.Advance();
+      continue;
+    }
     const std::wstring child = JoinPath(level.directory, entry.cFileName);
     const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    // A junction or directory link leads out of the tree (possibly to a
-    // system folder, or back up into the tree); only the link is handled.
-    const bool isLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 
     bool ok;
-    if (isDirectory && !isLink) {
+    if (isDirectory) {
       std::unique_ptr<SearchLevel> sub = StartSearch(child);
       if (sub) {
         // The parent moves on to its next entry once this level is done.

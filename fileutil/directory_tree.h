@@ -3,8 +3,8 @@
 #include <string>
 
 // An action applied to each path of a tree walk: the path is in long form;
-// isDirectoryPass is true for a directory entry (one whose contents were
-// walked, or a directory link, which is not entered) and false for a file.
+// isDirectoryPass is true for a directory whose contents were walked and
+// false for a file.
 using TreeAction = bool (*)(const std::wstring& path, bool isDirectoryPass);
 
 // Creates a directory with every missing parent; true when it exists after.
@@ -23,13 +23,17 @@ using CreateDirectoryCall = bool (*)(const std::wstring& longPath);
 bool CreateDirectoryTree(const std::wstring& path, CreateDirectoryCall createDirectory);
 
 // Walks the directory root (trailing backslashes ignored): false when it
-// does not exist or is a file, otherwise the result of WalkTree.
+// does not exist, is a file or is itself a junction or directory link,
+// otherwise the result of WalkTree.
 bool ApplyToTree(const std::wstring& root, TreeAction action, bool continueOnError);
 // Depth-first walk of a directory given in long form without a trailing
 // backslash: action(file, false) for each file, each subdirectory walked
 // completely in the platform's order of delivery, then action(directory,
-// true) once the directory's search is closed. Junctions and directory links
-// (reparse points) are not entered; the link itself gets action(link, true).
+// true) once the directory's search is closed. Links (any reparse point:
+// junctions, symbolic links to files or directories) are neither entered
+// nor handed to the action, and neither is a directory that holds one,
+// directly or below: it could not be emptied without going through the
+// link.
 // Without continueOnError the first failing action or unsearchable
 // subdirectory ends the walk with false; with it, failures are passed over
 // and only an unsearchable directory (or one whose search cannot be closed)
@@ -40,7 +44,9 @@ bool WalkTree(const std::wstring& directory, TreeAction action, bool continueOnE
 // platform accepted it.
 bool ScheduleDeleteOnReboot(const std::wstring& path, bool isDirectoryPass);
 // Registers every file and directory of a tree, children first, for deletion
-// at the next restart; deletes nothing now. Links inside the tree are
-// registered themselves, never what they point to. False only when the path
-// is not a directory whose search could be started and closed.
+// at the next restart; deletes nothing now. Nothing is registered for a
+// link, for what it points to or for the directories that hold it, which
+// then stay; a root that is itself a link registers nothing. False only when
+// the path is not a directory (or is a link) whose search could be started
+// and closed.
 bool RemoveTreeOnReboot(const std::wstring& path);

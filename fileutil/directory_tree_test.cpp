@@ -316,10 +316,10 @@ TEST_F(TreeWalkTest, HandlesASubDirectoryThatCannotBeSearched) {
   }
 }
 
-// A junction or directory link is handed to the action as it is; what it
-// points to is never walked, since deleting through it would delete the
-// target's contents.
-TEST_F(TreeWalkTest, HandsALinkToTheActionWithoutEnteringIt) {
+// A link is neither entered nor handed to the action, and neither is the
+// directory that holds it: deleting through it could delete the target.
+// A root that is itself a link is not walked at all.
+TEST_F(TreeWalkTest, LeavesLinksAndTheDirectoriesAboveThemAlone) {
   const std::wstring outside = temp_.Join(L"outside");
   ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
   ASSERT_TRUE(testkit::WriteFileBytes(outside + L"\\secret", "keep"));
@@ -329,11 +329,17 @@ TEST_F(TreeWalkTest, HandsALinkToTheActionWithoutEnteringIt) {
   ASSERT_TRUE(testkit::FileExists(temp_.Join(L"d\\link\\secret")));
 
   EXPECT_TRUE(ApplyToTree(root_, &RecordingAction, false));
-  EXPECT_EQ(g_visits.size(), 6u) << Narrow(Visits());
-  EXPECT_LT(IndexOf(L"\\link", true), g_visits.size()) << Narrow(Visits());
+  EXPECT_EQ(g_visits.size(), 4u) << Narrow(Visits());
+  EXPECT_EQ(IndexOf(L"\\link", true), g_visits.size()) << Narrow(Visits());
+  EXPECT_EQ(IndexOf(L"", true), g_visits.size()) << "the root holds the link";
+  EXPECT_LT(IndexOf(L"\\s", true), g_visits.size()) << Narrow(Visits());
   for (const Visit& visit : g_visits) {
     EXPECT_EQ(visit.path.find(L"secret"), std::wstring::npos) << Narrow(Visits());
   }
+
+  g_visits.clear();
+  EXPECT_FALSE(ApplyToTree(temp_.Join(L"d\\link"), &RecordingAction, true));
+  EXPECT_TRUE(g_visits.empty()) << Narrow(Visits());
 }
 
 // Every directory's pass comes right after a contiguous block holding

@@ -8,17 +8,17 @@
 #include "pack/pack_header.h"
 #include "updater/debug_trace.h"
 
-UpdatePack::UpdatePack(const std::wstring& packPath) {
+UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDirectory) {
   FileBlobStream* created = nullptr;
   try {
     created = new FileBlobStream(packPath);
   } catch (const std::bad_alloc&) {
-    // Without a stream the length cannot be known.
-    DebugTrace(L"Pack blob length error\n");
+    // No memory for the stream: the pack cannot be read.
+    DebugTrace(L"Pack blob read error\n");
     return;
   }
   CountedRef<BlobStream> stream(created);
-  Load(stream);
+  Load(stream, rootDirectory);
   // The last reference goes with `stream`: the pack file is closed here.
 }
 
@@ -30,7 +30,7 @@ UpdatePack::~UpdatePack() {
   packBytes.reset();
 }
 
-void UpdatePack::Load(CountedRef<BlobStream> stream) {
+void UpdatePack::Load(CountedRef<BlobStream> stream, const std::wstring& rootDirectory) {
   const std::int64_t length = stream->GetLength();
   if (length < 0 || static_cast<std::uint64_t>(length) > kMaxPackSize) {
     DebugTrace(L"Pack blob length error\n");
@@ -85,7 +85,7 @@ void UpdatePack::Load(CountedRef<BlobStream> stream) {
 
   // The reader keeps the payload's address and reads it in place; a refusal
   // leaves its reason in LastArchiveError, with no trace of its own.
-  archive = OpenArchive(payload, layout.payloadLength, SourceMemory, nullptr);
+  archive = OpenArchive(payload, layout.payloadLength, SourceMemory, rootDirectory.c_str());
 }
 
 bool UpdatePack::ExtractPayload(const std::wstring& stagingDirectory) {

@@ -14,7 +14,11 @@
 // returns, so the caller may delete it while the payload stays usable.
 class UpdatePack {
  public:
-  explicit UpdatePack(const std::wstring& packPath);
+  // The payload's directory entries, and entries with relative targets,
+  // are created under rootDirectory, or under the current directory when it
+  // is empty.
+  explicit UpdatePack(const std::wstring& packPath,
+                      const std::wstring& rootDirectory = std::wstring());
   // Closes the archive before the bytes it reads in place are released.
   virtual ~UpdatePack();
 
@@ -33,5 +37,5 @@ class UpdatePack {
  private:
   // Reads, checks and opens the pack; the stream reference it is handed is
   // dropped when it returns, on every path.
-  void Load(CountedRef<BlobStream> stream);
+  void Load(CountedRef<BlobStream> stream, const std::wstring& rootDirectory);
 };

@@ -116,6 +116,10 @@ class Refused(Exception):
     pass
 
 
+# The file prepare mode schedules, relative to the staging directory.
+STAGED_UPDATER = "app/updater.exe"
+
+
 def unsafe_name(name):
     """Names that would lead out of the staging directory, or name a device."""
     text = name.decode("latin-1")
@@ -124,7 +128,7 @@ def unsafe_name(name):
     parts = text.replace("\\", "/").split("/")
     if any(part.strip(". ") == "" and ".." in part for part in parts):
         return True
-    devices = {"CON", "PRN", "AUX", "NUL"} | {"COM%d" % i for i in range(1, 10)} | {"LPT%d" % i for i in range(1, 10)}
+    devices = {"CON", "PRN", "AUX", "NUL"} | {"COM%d" % i for i in range(10)} | {"LPT%d" % i for i in range(10)}
     return any(part.split(".")[0].rstrip(" ").upper() in devices for part in parts)
 
 
@@ -227,6 +231,10 @@ def model_unpack(payload):
                 raise Refused("file over a directory")
             tree[path] = out
         cursor += 46 + namelen + extralen + commentlen
+    # The updater that would be scheduled must be among the files unpacked.
+    files = {path.lower() for path, data in tree.items() if data is not None}
+    if STAGED_UPDATER.lower() not in files:
+        raise Refused("no staged updater")
     return tree
 
 
@@ -267,6 +275,8 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     rng = random.Random(20261208)
     sub = args.sub
+    global STAGED_UPDATER
+    STAGED_UPDATER = sub + "/updater.exe"
     lines = []
 
     def emit(case, data, expectation, tree=None):
@@ -357,7 +367,8 @@ def main():
             fields["usize"] = 0xFFFFFF00
     judged("bomb-declared-size", build_zip(base_entries, tweak=bomb)[0])
     zeros = Entry(sub + "/zeros.bin", b"\0" * (8 << 20), method=8)
-    judged("bomb-real-8mib", build_zip([Entry(sub + "/", directory=True), zeros])[0])
+    updater = Entry(sub + "/updater.exe", binary, method=8)
+    judged("bomb-real-8mib", build_zip([Entry(sub + "/", directory=True), updater, zeros])[0])
     def big_csize(kind, index, fields):
         if index == 1 and kind in ("local", "central"):
             fields["csize"] = 0x7FFFFFF0
@@ -382,8 +393,12 @@ def main():
                        ("dotdot-directory", "../escape-directory/"),
                        ("dots-and-blank", ".. /escape-dots-blank.txt"),
                        ("device-nul", sub + "/nul.txt"),
-                       ("device-com1", "COM1")]:
-        directory = name.endswith("/")
+                       ("device-com1", "COM1"),
+                       ("device-com0", "com0.txt"),
+                       ("device-lpt0", sub + "/LPT0"),
+                       ("device-com-superscript-1", b"COM\xb9"),
+                       ("device-lpt-superscript-3", b"lpt\xb3.log")]:
+        directory = (name if isinstance(name, str) else name.decode("latin-1")).endswith("/")
         entries = base_entries + [Entry(name, b"escaped", method=8, directory=directory)]
         judged("name-" + case, build_zip(entries)[0])
 
@@ -430,7 +445,7 @@ def main():
     judged("comment-with-signature", build_zip(base_entries, comment=b"PK\x05\x06 not a record")[0])
 
     # 65,535 entries: every one a small file in one of 64 directories.
-    many = [Entry("m%02d/" % d, directory=True) for d in range(64)]
+    many = [Entry(sub + "/", directory=True), updater] + [Entry("m%02d/" % d, directory=True) for d in range(64)]
     while len(many) < 65535:
         i = len(many)
         many.append(Entry("m%02d/%05d" % (i % 64, i), b"", method=0))
@@ -439,8 +454,17 @@ def main():
     # Sound packs larger than the small drive of the fault tests, and large
     # enough that a reader spends a while on them.
     for case, size in (("large-4mib", 4 << 20), ("large-32mib", 32 << 20)):
-        entries = [Entry(sub + "/", directory=True), Entry(sub + "/big.bin", rng.randbytes(size), method=0)]
+        entries = [Entry(sub + "/", directory=True), updater,
+                   Entry(sub + "/big.bin", rng.randbytes(size), method=0)]
         judged(case, build_zip(entries)[0])
+
+    # The 32 MiB pack as an archiver on Windows makes it: every file entry
+    # read-only, which a file left by a killed prepare must not keep.
+    def made_on_windows(kind, index, fields):
+        if kind == "central":
+            fields["made"] = 0x0014
+            fields["external"] = 0x10 if index == 0 else 0x21
+    judged("large-32mib-made-on-windows", build_zip(entries, tweak=made_on_windows)[0])
 
     with open(os.path.join(args.out, "manifest.tsv"), "w") as f:
         f.write("\n".join(lines) + "\n")

@@ -142,6 +142,37 @@ TEST_F(PrepareFaultTest, AFileOnTheStagingPathEndsWith141AndStays) {
   EXPECT_EQ(testkit::ListDirectory(scratch_.path()), L"stage,update.pack,updater.exe");
 }
 
+// Killed part-way through unpacking, at several points, then run again into
+// the same staging directory: the second run unpacks the whole payload. The
+// pack's files are read-only in its archive, as archives made on Windows
+// have them; a partly written file must not keep that.
+TEST_F(PrepareFaultTest, APrepareKilledPartWayConvergesWhenRunAgain) {
+  // The kill points are fractions of an uninterrupted run's time here.
+  UsePack("large-32mib-made-on-windows");
+  const DWORD start = GetTickCount();
+  ASSERT_EQ(Prepare(scratch_.Join(L"stage-whole"), scratch_.path()).run.exitCode, 0u);
+  const DWORD whole = GetTickCount() - start;
+  for (const DWORD percent : {30u, 50u, 65u, 80u, 95u}) {
+    UsePack("large-32mib-made-on-windows");
+    const std::wstring staging = scratch_.Join(L"stage-" + std::to_wstring(percent));
+    ASSERT_TRUE(CreateDirectoryW(staging.c_str(), nullptr));
+    testkit::RunProgram(program_, L"prepare \"" + staging + L"\" \"" + pack_ + L"\" app", staging,
+                        whole * percent / 100);
+    testkit::DeleteRunOnceValue();
+    if (!testkit::FileExists(pack_)) UsePack("large-32mib-made-on-windows");  // it finished in time
+    const PrepareRun again = Prepare(staging, staging);
+    ExpectDocumentedOutcome(again);
+    EXPECT_EQ(again.run.exitCode, 0u) << "killed at " << percent << "% of " << whole << " ms";
+    EXPECT_EQ(testkit::ListDirectory(staging), L"app");
+    EXPECT_EQ(testkit::ListDirectory(staging + L"\\app"), L"big.bin,updater.exe");
+    WIN32_FILE_ATTRIBUTE_DATA big = {};
+    ASSERT_TRUE(GetFileAttributesExW((staging + L"\\app\\big.bin").c_str(), GetFileExInfoStandard,
+                                     &big));
+    EXPECT_EQ(big.nFileSizeLow, 32u << 20);
+    EXPECT_EQ(big.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  }
+}
+
 TEST_F(PrepareFaultTest, ReadOnlyFilesInTheStagingDirectoryEndWithADocumentedCode) {
   UsePack("baseline");
   const std::wstring staging = scratch_.Join(L"stage");

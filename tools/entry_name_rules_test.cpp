@@ -36,6 +36,9 @@ TEST(EntryNameRulesTest, RefusesWhatTheProgramCannotUnpackAsGiven) {
       {"CON", "device"},
       {"dir/nul.txt", "device"},
       {"com1", "device"},
+      {"dir/COM0.txt", "device"},
+      {"lpt0", "device"},
+      {"COM\xb9", "ASCII"},
       {"", "empty"},
   };
   for (const Refused& c : cases) {

@@ -9,9 +9,15 @@
 // Returns 0, kExitPackFailed (nothing scheduled, the pack kept) or
 // kExitRunOnceFailed (the staged files and the pack kept).
 //
-// Directory entries of the payload are created under the current directory,
-// so a payload with sub-directories unpacks completely only when the caller
-// starts prepare mode with the staging directory as its current directory.
+// A leading "\\?\" is removed from the staging directory ("\\?\UNC\" becomes
+// "\\") and one backslash appended; the result must be a drive path (X:\...)
+// or a UNC path (\\server\share...), and the sub-directory must hold no '"'
+// and stay inside the staging directory, or kExitPackFailed is returned with
+// nothing read or written. The payload's directory entries are created under
+// the staging directory, whatever the current directory. The scheduled
+// "<staging>\<sub-directory>\updater.exe" must be a regular file that this
+// run unpacked, or kExitPackFailed is returned with nothing scheduled and the
+// pack kept.
 int RunPrepareMode(const std::wstring& stagingDirectory, const std::wstring& packPath,
                    const std::wstring& subDirectory);
 
@@ -25,9 +31,13 @@ int RunPrepareModeWith(const std::wstring& stagingDirectory, const std::wstring&
 
 // Loads, verifies and unpacks the pack; stagingDirectory ends with a
 // backslash. 0 on success; kPackNotLoaded when the pack could not be read,
-// failed a check or its payload did not open; otherwise the archive reader's
-// code for the failed extraction, or kExtractionFailed when the failure lay
-// outside the reader (a staging directory that cannot be created).
+// failed a check or its payload did not open; the archive reader's code for
+// a failed extraction, or kExtractionFailed when the failure lay outside the
+// reader (a staging directory that cannot be created); kUpdaterNotUnpacked
+// when stagedUpdater is not a regular file that one of the payload's entries
+// wrote.
 constexpr std::int32_t kPackNotLoaded = 0x10000;
 constexpr std::int32_t kExtractionFailed = 0x20000;
-std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& stagingDirectory);
+constexpr std::int32_t kUpdaterNotUnpacked = 0x30000;
+std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& stagingDirectory,
+                              const std::wstring& stagedUpdater);

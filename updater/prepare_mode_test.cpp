@@ -16,6 +16,7 @@
 #include "testkit/scoped_temp_dir.h"
 #include "updater/exit_codes.h"
 #include "updater/mode_test_support.h"
+#include "fileutil/directory_link_test_support.h"
 
 namespace {
 
@@ -37,13 +38,16 @@ class PrepareModeTest : public ::testing::Test {
 
   // Runs prepare mode with the staging directory argument given and the
   // working directory given (created first, as the product does).
-  DWORD RunPrepare(const std::wstring& stagingArgument, const std::wstring& workingDirectory) {
+  DWORD RunPrepare(const std::wstring& stagingArgument, const std::wstring& workingDirectory,
+                   const std::wstring& subDirectory = kSubDirectory) {
     CreateDirectoryW(workingDirectory.c_str(), nullptr);
     // A backslash before a closing quote escapes it; doubling it passes one.
     std::wstring quoted = stagingArgument;
     if (!quoted.empty() && quoted.back() == L'\\') quoted += L'\\';
+    std::wstring sub;
+    for (const wchar_t c : subDirectory) sub += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
     const testkit::ProgramRun run = testkit::RunProgram(
-        program_, L"prepare \"" + quoted + L"\" \"" + pack_ + L"\" \"" + kSubDirectory + L"\"",
+        program_, L"prepare \"" + quoted + L"\" \"" + pack_ + L"\" \"" + sub + L"\"",
         workingDirectory);
     EXPECT_TRUE(run.started) << testkit::LastErrorText(run.startError);
     EXPECT_FALSE(run.timedOut);
@@ -167,6 +171,92 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(param.param.name);
     });
 
+TEST_F(PrepareModeTest, UnpacksTheSameFromAnyCurrentDirectory) {
+  CopyPack(L"letterwing-update.pack");
+  ASSERT_EQ(RunPrepare(staging_, scratch_.Join(L"elsewhere")), 0u);
+  ExpectStagedPayload();
+  EXPECT_EQ(testkit::ListDirectory(scratch_.Join(L"elsewhere")), L"");
+}
+
+// Arguments under which nothing scheduled could run as meant: 141, the pack
+// kept, nothing scheduled; where the argument itself is refused, not even
+// the staging directory is made.
+struct ArgumentCase {
+  const char* name;
+  const wchar_t* staging;       // relative to the scratch directory; null: the staging directory
+  const wchar_t* subDirectory;
+  bool unpacks;                 // the payload is unpacked before the refusal
+};
+
+class PrepareModeArgumentTest : public PrepareModeTest,
+                                public ::testing::WithParamInterface<ArgumentCase> {};
+
+TEST_P(PrepareModeArgumentTest, Gives141AndSchedulesNothing) {
+  const ArgumentCase& c = GetParam();
+  CopyPack(L"letterwing-update.pack");
+  // A stale updater where a missing sub-directory would point.
+  ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
+  ASSERT_TRUE(modetest::PlantFile(staging_ + L"\\planted\\updater.exe", "planted"));
+  const std::wstring staging = c.staging == nullptr ? staging_ : c.staging;
+  EXPECT_EQ(RunPrepare(staging, staging_, c.subDirectory), static_cast<DWORD>(kExitPackFailed));
+  EXPECT_EQ(testkit::ListDirectory(staging_), c.unpacks ? L"Letterwing Update,planted" : L"planted");
+  EXPECT_TRUE(testkit::FileExists(pack_));
+  ExpectNothingScheduled();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, PrepareModeArgumentTest,
+    ::testing::Values(
+        ArgumentCase{"CurrentDirectory", L".", kSubDirectory, false},
+        ArgumentCase{"RelativeStaging", L"stage", kSubDirectory, false},
+        ArgumentCase{"DriveRelativeStaging", L"C:stage", kSubDirectory, false},
+        ArgumentCase{"RootRelativeStaging", L"\\stage", kSubDirectory, false},
+        ArgumentCase{"DeviceNamespace", L"\\\\.\\C:\\stage", kSubDirectory, false},
+        ArgumentCase{"QuoteInSubDirectory", nullptr, L"x\" prepare \"C:\\evil", false},
+        ArgumentCase{"SubDirectoryClimbsOut", nullptr, L"..\\..\\windows", false},
+        ArgumentCase{"AbsoluteSubDirectory", nullptr, L"C:\\other", false},
+        ArgumentCase{"DeviceSubDirectory", nullptr, L"nul", false},
+        ArgumentCase{"SubDirectoryThePayloadLacks", nullptr, L"planted", true},
+        ArgumentCase{"SubDirectoryClimbsBackIn", nullptr, L"LETTERWING UPDATE\\..\\planted", false}),
+    [](const ::testing::TestParamInfo<ArgumentCase>& param) { return std::string(param.param.name); });
+
+// Junctions and directory links already in the staging directory are never
+// written through: the entry is refused before anything is written for it.
+TEST_F(PrepareModeTest, ADirectoryLinkInTheStagingDirectoryIsNotWrittenThrough) {
+  CopyPack(L"letterwing-update.pack");
+  const std::wstring outside = scratch_.Join(L"outside");
+  ASSERT_TRUE(modetest::PlantFile(outside + L"\\updater.exe", "not the update's"));
+  ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
+  const std::wstring link = staging_ + L"\\" + kSubDirectory;
+  if (!fileutil_test::MakeDirectoryLink(link, outside)) GTEST_SKIP() << "no directory link here";
+  EXPECT_EQ(RunPrepare(staging_, staging_), static_cast<DWORD>(kExitPackFailed));
+  EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(link));
+  EXPECT_EQ(testkit::ListDirectory(outside), L"updater.exe");
+  std::string bytes;
+  ASSERT_TRUE(testkit::ReadFileBytes(outside + L"\\updater.exe", &bytes));
+  EXPECT_EQ(bytes, "not the update's");
+  EXPECT_TRUE(testkit::FileExists(pack_));
+  ExpectNothingScheduled();
+}
+
+// A file already there is replaced by a new one, never written into: a
+// second hard link to a file outside, or a link to a file that the platform
+// does not show as one, keeps its target as it was.
+TEST_F(PrepareModeTest, AFileAlreadyThereIsReplacedNotWrittenInto) {
+  CopyPack(L"letterwing-update.pack");
+  const std::wstring outside = scratch_.Join(L"outside.msi");
+  ASSERT_TRUE(testkit::WriteFileBytes(outside, "not the update's"));
+  ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((staging_ + L"\\" + kSubDirectory).c_str(), nullptr));
+  const std::wstring staged = staging_ + L"\\" + kSubDirectory + L"\\letterwing.msi";
+  ASSERT_TRUE(CreateHardLinkW(staged.c_str(), outside.c_str(), nullptr)) << testkit::LastErrorText();
+  ASSERT_EQ(RunPrepare(staging_, staging_), 0u);
+  ExpectStagedPayload();
+  std::string bytes;
+  ASSERT_TRUE(testkit::ReadFileBytes(outside, &bytes));
+  EXPECT_EQ(bytes, "not the update's");
+}
+
 TEST_F(PrepareModeTest, ADamagedPayloadGives141AndKeepsWhatWasWritten) {
   // Signed, so it loads; its last entry (the updater) fails its CRC check.
   CopyPack(L"letterwing-update-damaged.pack");
@@ -192,8 +282,10 @@ TEST_F(PrepareModeTest, AStagingDirectoryThatCannotBeCreatedGives141) {
 TEST_F(PrepareModeTest, UnpackReportsAFailureOutsideTheReaderAsNonZero) {
   ASSERT_TRUE(testkit::WriteFileBytes(staging_, "a file, not a directory"));
   CopyPack(L"letterwing-update.pack");
-  EXPECT_EQ(UnpackUpdatePack(pack_, staging_ + L"\\"), kExtractionFailed);
-  EXPECT_EQ(UnpackUpdatePack(scratch_.Join(L"missing.pack"), staging_ + L"\\"), kPackNotLoaded);
+  const std::wstring updater = staging_ + L"\\" + kSubDirectory + L"\\updater.exe";
+  EXPECT_EQ(UnpackUpdatePack(pack_, staging_ + L"\\", updater), kExtractionFailed);
+  EXPECT_EQ(UnpackUpdatePack(scratch_.Join(L"missing.pack"), staging_ + L"\\", updater),
+            kPackNotLoaded);
 }
 
 bool RefuseRunOnce(const std::wstring&, const std::wstring&) { return false; }

@@ -3,6 +3,7 @@
 // RunOnce, then a second restart that carries out the deletions it
 // scheduled.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +102,51 @@ TEST_F(UpdateCycleTest, PrepareRestartInstallRestartRemove) {
   EXPECT_FALSE(testkit::DirectoryExists(updaterDirectory)) << testkit::Narrow(testkit::ListDirectory(updaterDirectory));
   EXPECT_TRUE(testkit::DirectoryExists(staging));
   EXPECT_TRUE(testkit::PendingOperations().empty());
+}
+
+// True once no process of the given name runs in the prefix, polling up to
+// the given time.
+bool NoProcessNamed(const wchar_t* name, DWORD waitMilliseconds) {
+  for (DWORD waited = 0;; waited += 100) {
+    bool found = false;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+      if (_wcsicmp(entry.szExeFile, name) == 0) found = true;
+    }
+    CloseHandle(snapshot);
+    if (!found) return true;
+    if (waited >= waitMilliseconds) return false;
+    Sleep(100);
+  }
+}
+
+// Install mode killed at several points while the installer runs, then a
+// restart: nothing outside the updater's directory was ever registered for
+// deletion, and nothing outside it is gone.
+TEST_F(UpdateCycleTest, InstallModeKilledPartWayDeletesNothingOutsideItsDirectory) {
+  const std::wstring outside = scratch_.Join(L"outside");
+  ASSERT_TRUE(modetest::PlantFile(outside + L"\\keep.txt", kPlanted));
+  const std::wstring directory = scratch_.Join(L"Letterwing Update");
+  ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+  for (const wchar_t* name : {L"updater.exe", L"letterwing.msi"}) {
+    ASSERT_TRUE(CopyFileW(testkit::BuiltProgramPath(name).c_str(),
+                          (directory + L"\\" + name).c_str(), FALSE));
+  }
+  const std::wstring inside = modetest::PendingForm(directory);
+  for (const DWORD killAfter : {30u, 300u, 1500u}) {
+    testkit::RunProgram(directory + L"\\updater.exe", L"action", directory, killAfter);
+    for (const std::wstring& added : pending_.AddedDeletions()) {
+      EXPECT_EQ(added.compare(0, inside.size(), inside), 0) << testkit::Narrow(added);
+    }
+  }
+  ASSERT_TRUE(NoProcessNamed(L"msiexec.exe", 120000)) << "the installer did not end";
+  Restart();
+  std::string bytes;
+  EXPECT_TRUE(testkit::ReadFileBytes(outside + L"\\keep.txt", &bytes));
+  EXPECT_EQ(bytes, kPlanted);
+  EXPECT_TRUE(testkit::DirectoryExists(scratch_.path()));
 }
 
 }  // namespace

@@ -86,6 +86,8 @@ def main():
         "drive-root": "C:/escape-drive-root.txt",
         "stream": "before.txt:escape-stream",
         "dotdot-directory": "../escape-directory/",
+        "device-com0": "COM0",
+        "device-lpt0": "lpt0.log",
     }
     for case, name in sorted(unsafe.items()):
         attributes = WINDOWS_DIRECTORY if name.endswith("/") else WINDOWS_ARCHIVE
