@@ -10,7 +10,7 @@
 #include "archive/entry_stream.h"
 #include "archive/relative_directories.h"
 #include "archive/zip_directory.h"
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 
 std::int32_t LastArchiveError = ArchiveOk;
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archive/zip_test_builder.h"
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 #include "testkit/last_error.h"
 #include "testkit/scoped_temp_dir.h"
 

@@ -6,7 +6,7 @@
 
 #include "archive/archive_reader.h"
 #include "fileutil/directory_tree.h"
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/tool_archives.h"
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 #include "testkit/last_error.h"
 #include "testkit/scoped_temp_dir.h"
 

@@ -87,7 +87,7 @@ else()
     ${CMAKE_CURRENT_SOURCE_DIR}/archive_reader.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/entry_record.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/relative_directories.cpp)
-  target_link_libraries(zip_reader PUBLIC project_options zip_parsing)
+  target_link_libraries(zip_reader PUBLIC project_options zip_parsing base)
 
   updater_add_test(zip_reader_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/archive_reader_test.cpp

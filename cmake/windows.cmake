@@ -90,6 +90,7 @@ set(UPDATER_SIGNING_KEY ${CMAKE_SOURCE_DIR}/keys/test-signing-key.pem CACHE FILE
     "Private key matching the built-in public key; signs the packs of the tests")
 
 add_subdirectory(testkit)
+add_subdirectory(base)
 add_subdirectory(fileutil)
 add_subdirectory(archive)
 add_subdirectory(pack)

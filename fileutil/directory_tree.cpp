@@ -8,7 +8,7 @@
 
 #include "fileutil/file_operations.h"
 #include "fileutil/long_path.h"
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "fileutil/long_path.h"
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 
 bool RemoveFile(const std::wstring& path) {
   // Attributes are left alone: a read-only file is refused and stays.

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "pack/embedded_public_key.h"
-#include "updater/debug_trace.h"
-#include "updater/scope_guard.h"
+#include "base/debug_trace.h"
+#include "base/scope_guard.h"
 
 namespace {
 

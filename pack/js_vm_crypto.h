@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "pack/crypt_handle.h"
+#include "base/crypt_handle.h"
 
 // Verifies pack signatures against the public key built into the program:
 // RSASSA-PKCS1-v1_5 with SHA-1, signature least significant byte first, over

@@ -7,7 +7,7 @@
 #include "pack/embedded_public_key.h"
 #include "pack/test_packs_path.h"
 #include "testkit/scoped_temp_dir.h"
-#include "updater/debug_trace.h"
+#include "base/debug_trace.h"
 
 namespace packtest {
 namespace {

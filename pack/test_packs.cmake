@@ -21,7 +21,7 @@ configure_file(testdata/test_packs_path.h.in
                ${CMAKE_CURRENT_BINARY_DIR}/pack-test/pack/test_packs_path.h @ONLY)
 
 add_library(pack_test_support STATIC pack_test_support.cpp)
-target_link_libraries(pack_test_support PUBLIC project_options testkit updater_core pack_signature GTest::gtest)
+target_link_libraries(pack_test_support PUBLIC project_options testkit base pack_signature GTest::gtest)
 target_include_directories(pack_test_support PUBLIC ${CMAKE_CURRENT_BINARY_DIR}/pack-test)
 add_dependencies(pack_test_support pack_test_packs)
 

@@ -6,7 +6,7 @@
 #include "pack/file_blob_stream.h"
 #include "pack/js_vm_crypto.h"
 #include "pack/pack_header.h"
-#include "updater/debug_trace.h"
+#include "base/debug_trace.h"
 
 UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDirectory) {
   FileBlobStream* created = nullptr;

@@ -3,7 +3,7 @@
 #include <objbase.h>
 #include <windows.h>
 
-#include "updater/exception16.h"
+#include "base/exception16.h"
 
 ComInitializer::ComInitializer() {
   const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

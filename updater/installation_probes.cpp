@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fileutil/long_path.h"
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "updater/com_initializer.h"
 #include "updater/exit_codes.h"
-#include "updater/scope_guard.h"
+#include "base/scope_guard.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "updater/exception16.h"
+#include "base/exception16.h"
 #include "updater/exit_codes.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 
 bool LaunchAndWait(const std::wstring& verb, const std::wstring& file,
                    const std::wstring& parameters, const std::wstring& directory,

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const wchar_t kRunOnceValueName[] = L"!letterwing_update_runonce";

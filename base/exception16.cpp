@@ -1,3 +1,3 @@
-#include "updater/exception16.h"
+#include "base/exception16.h"
 
 Exception16::~Exception16() = default;

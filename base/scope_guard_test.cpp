@@ -1,4 +1,4 @@
-#include "updater/scope_guard.h"
+#include "base/scope_guard.h"
 
 #include <windows.h>
 #include <wincrypt.h>

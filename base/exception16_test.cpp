@@ -1,4 +1,4 @@
-#include "updater/exception16.h"
+#include "base/exception16.h"
 
 #include <gtest/gtest.h>
 

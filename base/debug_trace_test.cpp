@@ -1,4 +1,4 @@
-#include "updater/debug_trace.h"
+#include "base/debug_trace.h"
 
 #include <windows.h>
 

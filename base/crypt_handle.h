@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "fileutil/unique_handle.h"
+#include "base/unique_handle.h"
 
 // CryptoAPI handles in the one generic owner. A provider context is
 // released with CryptReleaseContext (flags 0), a key with CryptDestroyKey;
