@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/zip_test_builder.h"
 #include "base/unique_handle.h"
+#include "testkit/archive/zip_test_builder.h"
 #include "testkit/last_error.h"
 #include "testkit/scoped_temp_dir.h"
 

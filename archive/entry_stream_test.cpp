@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "archive/zip_test_builder.h"
+#include "testkit/archive/zip_test_builder.h"
 
 namespace {
 

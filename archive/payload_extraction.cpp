@@ -5,8 +5,8 @@
 #include <set>
 
 #include "archive/archive_reader.h"
-#include "fileutil/directory_tree.h"
 #include "base/unique_handle.h"
+#include "fileutil/directory_tree.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/archive_reader.h"
-#include "archive/zip_test_builder.h"
+#include "testkit/archive/zip_test_builder.h"
 #include "testkit/last_error.h"
 #include "testkit/scoped_temp_dir.h"
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "archive/archive_reader.h"
-#include "archive/tool_archives.h"
 #include "base/unique_handle.h"
+#include "testkit/archive/tool_archives.h"
 #include "testkit/last_error.h"
 #include "testkit/scoped_temp_dir.h"
 

@@ -5,9 +5,9 @@
 
 #include "archive/entry_metadata.h"
 #include "archive/entry_stream.h"
-#include "archive/tool_archives.h"
 #include "archive/zip_directory.h"
-#include "archive/zip_test_builder.h"
+#include "testkit/archive/tool_archives.h"
+#include "testkit/archive/zip_test_builder.h"
 
 namespace {
 

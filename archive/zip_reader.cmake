@@ -33,24 +33,6 @@ add_custom_command(
   VERBATIM)
 add_custom_target(zip_tool_archives DEPENDS ${ZIP_TOOL_ARCHIVES}/manifest.txt)
 
-if(UPDATER_HOST_BUILD)
-  set(ZIP_TOOL_ARCHIVES_DIR "${ZIP_TOOL_ARCHIVES}")
-else()
-  to_wine_path(ZIP_TOOL_ARCHIVES_DIR "${ZIP_TOOL_ARCHIVES}")
-endif()
-string(REPLACE "\\" "\\\\" ZIP_TOOL_ARCHIVES_DIR_ESCAPED "${ZIP_TOOL_ARCHIVES_DIR}")
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/testdata/tool_archives_path.h.in
-               ${CMAKE_CURRENT_BINARY_DIR}/zip-test/archive/tool_archives_path.h @ONLY)
-
-add_library(zip_test_support STATIC
-  ${CMAKE_CURRENT_SOURCE_DIR}/zip_test_builder.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/tool_archives.cpp)
-target_link_libraries(zip_test_support PUBLIC project_options ${ZIP_ZLIB})
-target_include_directories(zip_test_support PUBLIC ${CMAKE_CURRENT_BINARY_DIR}/zip-test)
-add_dependencies(zip_test_support zip_tool_archives)
-if(UPDATER_HOST_BUILD)
-  target_link_libraries(zip_test_support PRIVATE host_sanitizers)
-endif()
 
 set(ZIP_PARSING_TESTS
   ${CMAKE_CURRENT_SOURCE_DIR}/zip_directory_test.cpp

@@ -28,6 +28,7 @@ function(host_add_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()
 
+add_subdirectory(testkit)
 add_subdirectory(archive)
 add_subdirectory(pack)
 add_subdirectory(tools)

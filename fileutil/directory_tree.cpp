@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/unique_handle.h"
 #include "fileutil/file_operations.h"
 #include "fileutil/long_path.h"
-#include "base/unique_handle.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "fileutil/directory_link_test_support.h"
 #include "fileutil/long_path.h"
+#include "testkit/fileutil/directory_link_test_support.h"
 #include "testkit/last_error.h"
 #include "testkit/scoped_temp_dir.h"
 

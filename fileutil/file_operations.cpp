@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "fileutil/long_path.h"
 #include "base/unique_handle.h"
+#include "fileutil/long_path.h"
 
 bool RemoveFile(const std::wstring& path) {
   // Attributes are left alone: a read-only file is refused and stays.

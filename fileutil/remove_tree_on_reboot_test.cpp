@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fileutil/directory_link_test_support.h"
+#include "testkit/fileutil/directory_link_test_support.h"
 #include "testkit/last_error.h"
 #include "testkit/prefix_state.h"
 #include "testkit/run_program.h"

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "pack/embedded_public_key.h"
 #include "base/debug_trace.h"
 #include "base/scope_guard.h"
+#include "pack/embedded_public_key.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "pack/embedded_public_key.h"
 #include "pack/pack_header.h"
-#include "pack/pack_test_support.h"
+#include "testkit/pack/pack_test_support.h"
 
 namespace {
 

@@ -15,16 +15,6 @@ add_custom_command(
   VERBATIM)
 add_custom_target(pack_test_packs DEPENDS ${TEST_PACKS_DIR}/packs.txt)
 
-to_wine_path(TEST_PACKS_DIR_WINE "${TEST_PACKS_DIR}")
-string(REPLACE "\\" "\\\\" TEST_PACKS_DIR_ESCAPED "${TEST_PACKS_DIR_WINE}")
-configure_file(testdata/test_packs_path.h.in
-               ${CMAKE_CURRENT_BINARY_DIR}/pack-test/pack/test_packs_path.h @ONLY)
-
-add_library(pack_test_support STATIC pack_test_support.cpp)
-target_link_libraries(pack_test_support PUBLIC project_options testkit base pack_signature GTest::gtest)
-target_include_directories(pack_test_support PUBLIC ${CMAKE_CURRENT_BINARY_DIR}/pack-test)
-add_dependencies(pack_test_support pack_test_packs)
-
 updater_add_test(pack_signature_test
   SOURCES js_vm_crypto_test.cpp
   LIBS pack_signature pack_test_support)

@@ -3,10 +3,10 @@
 #include <new>
 
 #include "archive/payload_extraction.h"
+#include "base/debug_trace.h"
 #include "pack/file_blob_stream.h"
 #include "pack/js_vm_crypto.h"
 #include "pack/pack_header.h"
-#include "base/debug_trace.h"
 
 UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDirectory) {
   FileBlobStream* created = nullptr;

@@ -10,9 +10,9 @@
 
 #include "archive/archive_reader.h"
 #include "pack/pack_header.h"
-#include "pack/pack_test_support.h"
 #include "pack/public_key_blob.h"
 #include "testkit/last_error.h"
+#include "testkit/pack/pack_test_support.h"
 #include "testkit/scoped_temp_dir.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "robustness/corpus_location.h"
+#include "testkit/build_paths.h"
 #include "testkit/scoped_temp_dir.h"
 
 void PrintTo(const CorpusCase& corpusCase, std::ostream* os) { *os << corpusCase.name; }

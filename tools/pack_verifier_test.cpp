@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/zip_test_builder.h"
+#include "testkit/archive/zip_test_builder.h"
+#include "testkit/build_paths.h"
 #include "tools/file_bytes.h"
 #include "tools/pack_maker.h"
-#include "tools/test_paths.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "tools/test_paths.h"
+#include "testkit/build_paths.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "testkit/build_paths.h"
 #include "tools/file_bytes.h"
-#include "tools/test_paths.h"
 
 namespace {
 

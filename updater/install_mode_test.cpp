@@ -17,7 +17,7 @@
 #include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
-#include "updater/mode_test_support.h"
+#include "testkit/updater/mode_test_support.h"
 #include "updater/process_launch.h"
 
 namespace {

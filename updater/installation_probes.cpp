@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "fileutil/long_path.h"
 #include "base/unique_handle.h"
+#include "fileutil/long_path.h"
 
 namespace {
 

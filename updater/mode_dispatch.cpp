@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "base/scope_guard.h"
 #include "updater/com_initializer.h"
 #include "updater/exit_codes.h"
-#include "base/scope_guard.h"
 
 namespace {
 

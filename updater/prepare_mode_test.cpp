@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "testkit/fileutil/directory_link_test_support.h"
 #include "testkit/last_error.h"
 #include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
+#include "testkit/updater/mode_test_support.h"
 #include "updater/exit_codes.h"
-#include "updater/mode_test_support.h"
-#include "fileutil/directory_link_test_support.h"
 
 namespace {
 

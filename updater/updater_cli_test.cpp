@@ -11,8 +11,8 @@
 #include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
+#include "testkit/updater/mode_test_support.h"
 #include "updater/exit_codes.h"
-#include "updater/mode_test_support.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "pack/pack_test_support.h"
+#include "testkit/pack/pack_test_support.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include "pack/embedded_public_key.h"
-#include "pack/test_packs_path.h"
-#include "testkit/scoped_temp_dir.h"
 #include "base/debug_trace.h"
+#include "pack/embedded_public_key.h"
+#include "testkit/build_paths.h"
+#include "testkit/scoped_temp_dir.h"
 
 namespace packtest {
 namespace {

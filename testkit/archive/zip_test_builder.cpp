@@ -1,4 +1,4 @@
-#include "archive/zip_test_builder.h"
+#include "testkit/archive/zip_test_builder.h"
 
 #include <zlib.h>
 

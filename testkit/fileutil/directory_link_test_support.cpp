@@ -1,4 +1,4 @@
-#include "fileutil/directory_link_test_support.h"
+#include "testkit/fileutil/directory_link_test_support.h"
 
 #include <windows.h>
 #include <winioctl.h>

@@ -1,10 +1,10 @@
-#include "archive/tool_archives.h"
+#include "testkit/archive/tool_archives.h"
 
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-#include "archive/tool_archives_path.h"
+#include "testkit/build_paths.h"
 
 namespace ziptest {
 namespace {

@@ -1,4 +1,4 @@
-#include "updater/mode_test_support.h"
+#include "testkit/updater/mode_test_support.h"
 
 #include <shlobj.h>
 
