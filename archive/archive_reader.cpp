@@ -6,6 +6,7 @@
 #include <string>
 
 #include "archive/archive_source.h"
+#include "archive/entry_name_rule.h"
 #include "archive/entry_record.h"
 #include "archive/entry_stream.h"
 #include "archive/relative_directories.h"
@@ -116,12 +117,9 @@ std::int32_t PrepareParentDirectories(const ArchiveReader& reader, const std::ws
   const std::wstring::size_type separator = target.find_last_of(L"/\\");
   if (separator == std::wstring::npos) return ArchiveOk;
   const std::wstring parent = target.substr(0, separator);
-  const bool absolute = (!parent.empty() && (parent[0] == L'/' || parent[0] == L'\\')) ||
-                        (parent.size() > 1 && parent[1] == L':');
-  if (absolute || parent.find(L"../") != std::wstring::npos ||
-      parent.find(L"..\\") != std::wstring::npos) {
-    return ArchiveOk;
-  }
+  // The entry-name rule tells a parent that stays below the root from one
+  // that is absolute, names a drive or climbs with "..".
+  if (!IsEntryNameContained(std::wstring_view(parent))) return ArchiveOk;
   return CreateRelativeDirectories(reader.rootDirectory, parent) ? ArchiveOk : PathTooLong;
 }
 

@@ -5,12 +5,9 @@
 
 #include "archive/archive_reader.h"
 #include "archive/entry_metadata.h"
+#include "archive/entry_name_rule.h"
 
 namespace {
-
-// The wide name and its terminator must fit in 260 characters; a stored
-// name of 259 bytes or more may not.
-constexpr std::uint32_t kLongestName = 258;
 
 // Days since 1970-01-01 to a proleptic Gregorian date.
 void CivilFromDays(std::int64_t days, int* year, int* month, int* day) {
@@ -74,7 +71,7 @@ std::int32_t BuildEntryRecord(ArchiveDirectory* directory, std::uint32_t index, 
   // A name is used whole or not at all: one cut at a zero byte or at the
   // buffer's end would name another file than the archive means.
   const CentralRecord& central = directory->record;
-  if (central.nameLength == 0 || central.nameLength > kLongestName ||
+  if (central.nameLength == 0 || central.nameLength > kLongestEntryName ||
       std::memchr(built.name, '\0', central.nameLength) != nullptr) {
     return NameNotConvertible;
   }

@@ -6,7 +6,7 @@
 #include "base/debug_trace.h"
 #include "pack/file_blob_stream.h"
 #include "pack/js_vm_crypto.h"
-#include "pack/pack_header.h"
+#include "pack/pack_checks.h"
 
 UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDirectory) {
   FileBlobStream* created = nullptr;
@@ -32,7 +32,7 @@ UpdatePack::~UpdatePack() {
 
 void UpdatePack::Load(CountedRef<BlobStream> stream, const std::wstring& rootDirectory) {
   const std::int64_t length = stream->GetLength();
-  if (length < 0 || static_cast<std::uint64_t>(length) > kMaxPackSize) {
+  if (length < 0 || !IsPackLengthAllowed(static_cast<std::uint64_t>(length))) {
     DebugTrace(L"Pack blob length error\n");
     return;
   }
@@ -52,40 +52,40 @@ void UpdatePack::Load(CountedRef<BlobStream> stream, const std::wstring& rootDir
     return;
   }
 
+  const auto verify = [](const unsigned char* signature, std::uint32_t signatureLength,
+                          const unsigned char* payload, std::uint32_t payloadLength) {
+    try {
+      return JsVmCrypto::Instance()->CheckSign(signature, signatureLength, payload, payloadLength);
+    } catch (const std::bad_alloc&) {
+      // The verifier could not be built: nothing was verified.
+      return false;
+    }
+  };
   PackLayout layout;
-  switch (CheckPackHeader(packBytes.get(), size, &layout)) {
-    case PackHeaderCheck::Ok:
+  switch (CheckLoadedPack(packBytes.get(), size, verify, &layout)) {
+    case PackCheck::Ok:
       break;
-    case PackHeaderCheck::TooSmall:
-    case PackHeaderCheck::SignatureTooLong:
+    case PackCheck::LengthError:
+      DebugTrace(L"Pack blob length error\n");
+      return;
+    case PackCheck::TooSmall:
       DebugTrace(L"Pack too small\n");
       return;
-    case PackHeaderCheck::MagicMismatch:
+    case PackCheck::MagicMismatch:
       DebugTrace(L"Magic mismatch\n");
       return;
-    case PackHeaderCheck::VersionMismatch:
+    case PackCheck::VersionMismatch:
       DebugTrace(L"Version mismatch\n");
       return;
-  }
-
-  const unsigned char* payload = packBytes.get() + layout.payloadOffset;
-  bool verified = false;
-  try {
-    verified = JsVmCrypto::Instance()->CheckSign(packBytes.get() + layout.signatureOffset,
-                                                layout.signatureLength, payload,
-                                                layout.payloadLength);
-  } catch (const std::bad_alloc&) {
-    // The verifier could not be built: nothing was verified.
-    verified = false;
-  }
-  if (!verified) {
-    DebugTrace(L"Pack sign error\n");
-    return;
+    case PackCheck::SignError:
+      DebugTrace(L"Pack sign error\n");
+      return;
   }
 
   // The reader keeps the payload's address and reads it in place; a refusal
   // leaves its reason in LastArchiveError, with no trace of its own.
-  archive = OpenArchive(payload, layout.payloadLength, SourceMemory, rootDirectory.c_str());
+  archive = OpenArchive(packBytes.get() + layout.payloadOffset, layout.payloadLength, SourceMemory,
+                        rootDirectory.c_str());
 }
 
 bool UpdatePack::ExtractPayload(const std::wstring& stagingDirectory) {

@@ -3,17 +3,11 @@
 #include <cctype>
 #include <string_view>
 
-#include "archive/payload_extraction.h"
-
-namespace {
-
-constexpr std::size_t kMaxNameBytes = 258;
-
-}  // namespace
+#include "archive/entry_name_rule.h"
 
 std::string CheckEntryName(const std::string& name) {
   if (name.empty()) return "empty name";
-  if (name.size() > kMaxNameBytes) return "name is 259 bytes or longer";
+  if (name.size() > kLongestEntryName) return "name is 259 bytes or longer";
   for (const char c : name) {
     const unsigned char byte = static_cast<unsigned char>(c);
     if (byte >= 0x80) return "name is not plain ASCII";

@@ -1,5 +1,6 @@
 #include "tools/pack_verifier.h"
 
+#include "pack/pack_checks.h"
 #include "tools/signing_key.h"
 
 const char* VerdictToken(PackVerdict verdict) {
@@ -20,7 +21,7 @@ const char* VerdictToken(PackVerdict verdict) {
 PackReport VerifyPack(const std::vector<unsigned char>& pack, const PublicKeyParts& key) {
   PackReport report;
   report.size = pack.size();
-  if (pack.size() > kMaxPackSize) {
+  if (!IsPackLengthAllowed(pack.size())) {
     report.verdict = PackVerdict::LengthError;
     report.message = "Pack blob length error: the pack is 2 GiB or more";
     return report;
@@ -29,39 +30,41 @@ PackReport VerifyPack(const std::vector<unsigned char>& pack, const PublicKeyPar
   report.hasHeader = size >= kPackHeaderSize;
   if (report.hasHeader) report.header = ReadPackHeader(pack.data());
 
-  switch (CheckPackHeader(pack.data(), size, &report.layout)) {
-    case PackHeaderCheck::Ok:
+  SignatureVerdict signature = SignatureVerdict::Valid;
+  std::string error;
+  const auto verify = [&](const unsigned char* signatureBytes, std::uint32_t signatureLength,
+                          const unsigned char* payload, std::uint32_t payloadLength) {
+    signature = VerifyPayload(key, signatureBytes, signatureLength, payload, payloadLength, &error);
+    return signature == SignatureVerdict::Valid;
+  };
+  const PackCheck check = CheckLoadedPack(pack.data(), size, verify, &report.layout);
+  report.hasLayout = check == PackCheck::Ok || check == PackCheck::SignError;
+  switch (check) {
+    case PackCheck::Ok:
       break;
-    case PackHeaderCheck::TooSmall:
-      report.verdict = PackVerdict::TooSmall;
-      report.message = "Pack too small: fewer than 16 bytes";
+    case PackCheck::LengthError:  // handled above, before anything was read
+      report.verdict = PackVerdict::LengthError;
+      report.message = "Pack blob length error: the pack is 2 GiB or more";
       return report;
-    case PackHeaderCheck::MagicMismatch:
+    case PackCheck::TooSmall:
+      report.verdict = PackVerdict::TooSmall;
+      report.message = report.hasHeader ? "Pack too small: the signature length runs past the end"
+                                        : "Pack too small: fewer than 16 bytes";
+      return report;
+    case PackCheck::MagicMismatch:
       report.verdict = PackVerdict::MagicMismatch;
       report.message = "Magic mismatch: the pack does not begin with CVPK";
       return report;
-    case PackHeaderCheck::VersionMismatch:
+    case PackCheck::VersionMismatch:
       report.verdict = PackVerdict::VersionMismatch;
       report.message = "Version mismatch: only version 0 is known";
       return report;
-    case PackHeaderCheck::SignatureTooLong:
-      report.verdict = PackVerdict::TooSmall;
-      report.message = "Pack too small: the signature length runs past the end";
+    case PackCheck::SignError:
+      report.verdict = PackVerdict::SignError;
+      report.message = signature == SignatureVerdict::Invalid
+                           ? "Pack sign error: the signature does not match the payload and key"
+                           : "Pack sign error: " + error;
       return report;
-  }
-  report.hasLayout = true;
-
-  std::string error;
-  const SignatureVerdict signature =
-      VerifyPayload(key, pack.data() + report.layout.signatureOffset,
-                    report.layout.signatureLength, pack.data() + report.layout.payloadOffset,
-                    report.layout.payloadLength, &error);
-  if (signature != SignatureVerdict::Valid) {
-    report.verdict = PackVerdict::SignError;
-    report.message = signature == SignatureVerdict::Invalid
-                         ? "Pack sign error: the signature does not match the payload and key"
-                         : "Pack sign error: " + error;
-    return report;
   }
 
   report.payloadChecked = true;

@@ -7,15 +7,14 @@
 
 #include "archive/archive_source.h"
 #include "archive/entry_metadata.h"
+#include "archive/entry_name_rule.h"
 #include "archive/entry_stream.h"
-#include "archive/payload_extraction.h"
 #include "archive/zip_directory.h"
 
 namespace {
 
 // The reader's name buffer: 259 characters and the terminator.
 constexpr std::uint32_t kNameCapacity = 260;
-constexpr std::uint32_t kMaxNameLength = 258;
 
 // The key under which Windows finds a directory again: one separator kind,
 // no trailing separator, ASCII case folded.
@@ -92,7 +91,7 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
       report.entries.back().hasModificationTime = true;
       report.entries.back().modificationTime = static_cast<std::uint32_t>(times.modification);
     }
-    if (record.nameLength > kMaxNameLength) {
+    if (record.nameLength > kLongestEntryName) {
       return Refuse(report, PayloadVerdict::BadEntry,
                     where + ": its name is 259 bytes or longer");
     }

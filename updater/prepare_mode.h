@@ -36,8 +36,10 @@ int RunPrepareModeWith(const std::wstring& stagingDirectory, const std::wstring&
 // reader (a staging directory that cannot be created); kUpdaterNotUnpacked
 // when stagedUpdater is not a regular file that one of the payload's entries
 // wrote.
-constexpr std::int32_t kPackNotLoaded = 0x10000;
-constexpr std::int32_t kExtractionFailed = 0x20000;
-constexpr std::int32_t kUpdaterNotUnpacked = 0x30000;
+// These lie above every code of the archive reader (0x100 to 0x05000000,
+// and its negative statuses), so that no result means two things.
+constexpr std::int32_t kPackNotLoaded = 0x10000000;
+constexpr std::int32_t kExtractionFailed = 0x20000000;
+constexpr std::int32_t kUpdaterNotUnpacked = 0x30000000;
 std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& stagingDirectory,
                               const std::wstring& stagedUpdater);
