@@ -20,9 +20,9 @@ target_include_directories(boost_headers SYSTEM INTERFACE ${BOOST_ONLY_INCLUDE})
 
 find_library(MINGW_ZLIB NAMES libz.a z REQUIRED)
 find_path(MINGW_ZLIB_INCLUDE zlib.h REQUIRED)
-add_library(zlib_static INTERFACE)
-target_link_libraries(zlib_static INTERFACE ${MINGW_ZLIB})
-target_include_directories(zlib_static SYSTEM INTERFACE ${MINGW_ZLIB_INCLUDE})
+add_library(zlib INTERFACE)
+target_link_libraries(zlib INTERFACE ${MINGW_ZLIB})
+target_include_directories(zlib SYSTEM INTERFACE ${MINGW_ZLIB_INCLUDE})
 
 # GoogleTest, built for mingw from Debian's source tree.
 set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest source tree")
@@ -66,11 +66,11 @@ function(to_wine_path out unix_path)
   set(${out} "Z:${p}" PARENT_SCOPE)
 endfunction()
 
-# updater_add_test(<name> SOURCES ... [LIBS ...] [SHARED_STATE])
+# add_unit_test(<name> SOURCES ... [LIBS ...] [SHARED_STATE])
 # A GoogleTest executable run under Wine as one CTest test. SHARED_STATE
 # takes the lock for the prefix's global state (RunOnce values, pending
 # deletions, installed products, the reported Windows version).
-function(updater_add_test name)
+function(add_unit_test name)
   cmake_parse_arguments(T "SHARED_STATE" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE project_options testkit ${T_LIBS} GTest::gmock GTest::gtest_main)
@@ -82,18 +82,14 @@ function(updater_add_test name)
 endfunction()
 
 # The publisher's pack tool, a host program, makes the signed packs that the
-# Windows tests and the demo use; the host build provides it.
+# Windows tests and the demo use; the host build provides it, and is built
+# first (scripts/test.sh and scripts/demo.sh do so).
 set(UPDATER_PACK_TOOL ${CMAKE_SOURCE_DIR}/build/host/bin/packtool CACHE FILEPATH
     "The publisher's pack tool built by the host preset")
+if(NOT EXISTS "${UPDATER_PACK_TOOL}")
+  message(FATAL_ERROR "No packtool at ${UPDATER_PACK_TOOL}; build it first: "
+                      "cmake --preset host && cmake --build --preset host --target packtool")
+endif()
 
 set(UPDATER_SIGNING_KEY ${CMAKE_SOURCE_DIR}/keys/test-signing-key.pem CACHE FILEPATH
     "Private key matching the built-in public key; signs the packs of the tests")
-
-add_subdirectory(testkit)
-add_subdirectory(base)
-add_subdirectory(fileutil)
-add_subdirectory(archive)
-add_subdirectory(pack)
-add_subdirectory(updater)
-add_subdirectory(robustness)
-add_subdirectory(bench)
