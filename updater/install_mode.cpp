@@ -3,7 +3,7 @@
 #include "fileutil/directory_tree.h"
 #include "fileutil/long_path.h"
 #include "updater/exit_codes.h"
-#include "updater/installation_probes.h"
+#include "updater/installation_state.h"
 #include "updater/process_launch.h"
 
 namespace {

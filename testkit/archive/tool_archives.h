@@ -5,7 +5,7 @@
 #include <vector>
 
 // Test helper: the archives that real tools made at build time
-// (testdata/make_tool_archives.py) and what each entry must give.
+// (testkit/archive/make_tool_archives.py) and what each entry must give.
 
 namespace ziptest {
 

@@ -1,4 +1,4 @@
-#include "updater/installation_probes.h"
+#include "updater/installation_state.h"
 
 #include <windows.h>
 #include <shlobj.h>
