@@ -211,11 +211,12 @@ ArchiveHandle* OpenArchive(const void* source, std::uint32_t length, int kind, c
 
   reader->directory = OpenDirectory(std::move(archiveSource));
   if (!reader->directory) return Refuse(DirectoryOpenStatus);
-  ArchiveHandle* handle = new (std::nothrow) ArchiveHandle{kReadingHandle, reader.get()};
-  if (handle == nullptr) return Refuse(BadArgument);
-  reader.release();
+  std::unique_ptr<ArchiveHandle> handle(new (std::nothrow) ArchiveHandle{kReadingHandle, nullptr});
+  if (!handle) return Refuse(BadArgument);
+  // From here the caller owns both, until CloseArchive.
+  handle->reader = reader.release();
   LastArchiveError = ArchiveOk;
-  return handle;
+  return handle.release();
 }
 
 std::int32_t GetEntryInfo(ArchiveHandle* handle, int index, EntryInfo* info) {
@@ -265,9 +266,10 @@ std::int32_t ExtractEntry(ArchiveHandle* handle, int index, const void* target, 
 std::int32_t CloseArchive(ArchiveHandle* handle) {
   const std::int32_t checked = CheckHandle(handle);
   if (checked != ArchiveOk) return Publish(checked);
-  CloseOpenEntry(*handle->reader);
-  CloseDirectory(std::move(handle->reader->directory));
-  delete handle->reader;
-  delete handle;
+  // Taken back from the caller, who handed them out with OpenArchive.
+  std::unique_ptr<ArchiveHandle> owned(handle);
+  std::unique_ptr<ArchiveReader> reader(owned->reader);
+  CloseOpenEntry(*reader);
+  CloseDirectory(std::move(reader->directory));
   return Publish(ArchiveOk);
 }

@@ -2,16 +2,18 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
-ArchiveSource::~ArchiveSource() {
+bool SourceHandleTraits::Close(Handle handle) {
 #ifdef _WIN32
-  if (isHandle && fileHandle != nullptr && fileHandle != INVALID_HANDLE_VALUE) {
-    CloseHandle(fileHandle);
-  }
+  return CloseHandle(handle) != 0;
+#else
+  (void)handle;
+  return true;
 #endif
 }
 
@@ -32,13 +34,11 @@ namespace {
 // no position. Its initial offset is where the caller left the file pointer,
 // which lets an archive be found behind other data in the same file.
 std::unique_ptr<ArchiveSource> AdoptHandle(HANDLE handle) {
+  ScopedHandle<SourceHandleTraits> owned(handle);
   std::unique_ptr<ArchiveSource> source(new (std::nothrow) ArchiveSource);
-  if (!source) {
-    CloseHandle(handle);
-    return nullptr;
-  }
+  if (!source) return nullptr;
   source->isHandle = true;
-  source->fileHandle = handle;
+  source->fileHandle = std::move(owned);
   source->seekable = GetFileType(handle) == FILE_TYPE_DISK;
   if (source->seekable) {
     LARGE_INTEGER zero = {};
@@ -74,7 +74,7 @@ std::uint32_t SourceRead(ArchiveSource& source, void* buffer, std::uint32_t n) {
   if (source.isHandle) {
 #ifdef _WIN32
     DWORD got = 0;
-    if (!ReadFile(source.fileHandle, buffer, n, &got, nullptr)) {
+    if (!ReadFile(source.fileHandle.get(), buffer, n, &got, nullptr)) {
       source.readFailed = true;
       return 0;
     }
@@ -105,7 +105,7 @@ bool SourceSeek(ArchiveSource& source, std::uint64_t position) {
   if (target < position || target > 0x7FFFFFFFFFFFFFFFull) return false;
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<LONGLONG>(target);
-  return SetFilePointerEx(source.fileHandle, distance, nullptr, FILE_BEGIN) != 0;
+  return SetFilePointerEx(source.fileHandle.get(), distance, nullptr, FILE_BEGIN) != 0;
 #else
   return false;
 #endif
@@ -121,7 +121,7 @@ bool SourceSize(ArchiveSource& source, std::uint64_t* size) {
 #ifdef _WIN32
   LARGE_INTEGER zero = {};
   LARGE_INTEGER end = {};
-  if (!SetFilePointerEx(source.fileHandle, zero, &end, FILE_END)) return false;
+  if (!SetFilePointerEx(source.fileHandle.get(), zero, &end, FILE_END)) return false;
   const std::uint64_t fileEnd = static_cast<std::uint64_t>(end.QuadPart);
   *size = fileEnd > source.initialOffset ? fileEnd - source.initialOffset : 0;
   return true;

@@ -3,22 +3,27 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/scoped_handle.h"
+
 // Where the bytes of an archive come from: a memory block read in place, or
 // (Windows only) a file handle owned by the source. Every read is preceded by
 // an explicit positioning, so no caller relies on where the last read ended.
 // Positions are 64-bit so that offset sums taken from an archive can never
 // wrap around to an earlier place in the source.
 
-struct ArchiveSource {
-  ArchiveSource() = default;
-  ~ArchiveSource();  // closes the handle of a handle source
-  ArchiveSource(const ArchiveSource&) = delete;
-  ArchiveSource& operator=(const ArchiveSource&) = delete;
+// The file handle of a handle source, closed with the platform's call (in
+// the Windows build only: the host build opens no handle sources).
+struct SourceHandleTraits {
+  using Handle = void*;
+  static Handle Invalid() { return nullptr; }
+  static bool Close(Handle handle);
+};
 
+struct ArchiveSource {
   bool isHandle = false;
   // Memory always; a handle only when the platform calls it a disk file.
   bool seekable = false;
-  void* fileHandle = nullptr;  // a HANDLE, owned; null for memory
+  ScopedHandle<SourceHandleTraits> fileHandle;  // none for memory
   // Set when a read on the handle fails; never set for memory.
   bool readFailed = false;
   // The handle's file position when the source was opened. Until the

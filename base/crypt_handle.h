@@ -20,5 +20,14 @@ struct CryptKeyTraits {
   static bool Close(Handle h) { return CryptDestroyKey(h) != 0; }
 };
 
+// A hash object, destroyed with CryptDestroyHash. The signature check holds
+// its hash in a ScopeGuard instead, as the program's design names it.
+struct CryptHashTraits {
+  using Handle = HCRYPTHASH;
+  static Handle Invalid() { return 0; }
+  static bool Close(Handle h) { return CryptDestroyHash(h) != 0; }
+};
+
 using UniqueCryptProvider = ScopedHandle<CryptProviderTraits>;
+using UniqueCryptHash = ScopedHandle<CryptHashTraits>;
 using UniqueCryptKey = ScopedHandle<CryptKeyTraits>;

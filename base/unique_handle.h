@@ -2,52 +2,10 @@
 
 #include <windows.h>
 
-#include <utility>
+#include "base/scoped_handle.h"
 
-// One generic owner for every kind of platform handle: a traits struct names
-// the invalid value and the release call, and ScopedHandle<Traits> closes the
-// handle on every way out of its scope. Move-only.
-template <typename Traits>
-class ScopedHandle {
- public:
-  using Handle = typename Traits::Handle;
-
-  ScopedHandle() noexcept : handle_(Traits::Invalid()) {}
-  explicit ScopedHandle(Handle handle) noexcept : handle_(handle) {}
-  ~ScopedHandle() { reset(); }
-
-  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.release()) {}
-  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-  Handle get() const noexcept { return handle_; }
-  bool is_valid() const noexcept { return handle_ != Traits::Invalid(); }
-  explicit operator bool() const noexcept { return is_valid(); }
-
-  // For out-parameters: releases the current handle and answers the slot.
-  Handle* receive() noexcept {
-    reset();
-    return &handle_;
-  }
-
-  Handle release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
-
-  // Closes the handle it holds; answers whether the release call succeeded
-  // (true when there was nothing to close).
-  bool reset(Handle handle = Traits::Invalid()) noexcept {
-    bool ok = true;
-    if (handle_ != Traits::Invalid()) ok = Traits::Close(handle_);
-    handle_ = handle;
-    return ok;
-  }
-
- private:
-  Handle handle_;
-};
+// The traits of the Windows handles the program and its tests hold, and one
+// alias for each kind.
 
 // CreateFileW and friends: INVALID_HANDLE_VALUE means none.
 struct FileHandleTraits {
@@ -80,3 +38,15 @@ using UniqueFileHandle = ScopedHandle<FileHandleTraits>;
 using UniqueProcessHandle = ScopedHandle<KernelHandleTraits>;
 using UniqueFindHandle = ScopedHandle<FindHandleTraits>;
 using UniqueRegistryKey = ScopedHandle<RegistryKeyTraits>;
+
+// Memory the platform allocated for the caller and LocalFree releases (the
+// text of FormatMessageW, for one).
+template <typename Pointer>
+struct LocalMemoryTraits {
+  using Handle = Pointer;
+  static Handle Invalid() { return nullptr; }
+  static bool Close(Handle h) { return LocalFree(h) == nullptr; }
+};
+
+template <typename Pointer>
+using UniqueLocalMemory = ScopedHandle<LocalMemoryTraits<Pointer>>;

@@ -8,43 +8,45 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/crypt_handle.h"
+
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: cryptoapi_sha1 <pack>\n");
     return 2;
   }
-  HANDLE file = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  UniqueFileHandle file(
+      CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   LARGE_INTEGER size = {};
-  if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size) || size.QuadPart < 16 ||
+  if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 16 ||
       size.QuadPart > 0x7FFFFFFF) {
     std::fprintf(stderr, "cannot read %ls\n", argv[1]);
     return 1;
   }
   std::vector<unsigned char> pack(static_cast<size_t>(size.QuadPart));
   DWORD read = 0;
-  const bool ok = ReadFile(file, pack.data(), static_cast<DWORD>(pack.size()), &read, nullptr) &&
+  const bool ok =
+      ReadFile(file.get(), pack.data(), static_cast<DWORD>(pack.size()), &read, nullptr) &&
                   read == pack.size();
-  CloseHandle(file);
+  file.reset();
   DWORD signatureLength = 0;
   memcpy(&signatureLength, pack.data() + 12, 4);
   if (!ok || signatureLength > pack.size() - 16) return 1;
   const unsigned char* payload = pack.data() + 16 + signatureLength;
   const DWORD payloadLength = static_cast<DWORD>(pack.size() - 16 - signatureLength);
 
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
-  if (!CryptAcquireContextW(&provider, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL,
+  UniqueCryptProvider provider;
+  UniqueCryptHash hash;
+  if (!CryptAcquireContextW(provider.receive(), nullptr, MS_DEF_PROV_W, PROV_RSA_FULL,
                             CRYPT_VERIFYCONTEXT | CRYPT_SILENT) ||
-      !CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash)) {
+      !CryptCreateHash(provider.get(), CALG_SHA1, 0, 0, hash.receive())) {
     return 1;
   }
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
-  const BOOL hashed = CryptHashData(hash, payload, payloadLength, 0);
+  const BOOL hashed = CryptHashData(hash.get(), payload, payloadLength, 0);
   QueryPerformanceCounter(&end);
-  CryptDestroyHash(hash);
-  CryptReleaseContext(provider, 0);
   if (!hashed) return 1;
   std::printf("%.4f\n", static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
   return 0;

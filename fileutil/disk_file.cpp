@@ -48,10 +48,11 @@ std::unique_ptr<DiskFile> OpenDiskFile(const std::wstring& path, int access, int
   file->access = static_cast<FileAccess>(access);
   // Sharing read, write and delete: other processes may rewrite, rename or
   // delete the file while it is open here.
-  file->handle = CreateFileW(ToLongPath(path).c_str(), DesiredAccess(access),
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             CreationDisposition(mode, access), FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file->handle == INVALID_HANDLE_VALUE) {
+  file->handle.reset(CreateFileW(ToLongPath(path).c_str(), DesiredAccess(access),
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 CreationDisposition(mode, access), FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+  if (!file->handle) {
     CloseDiskFile(*file);
     return nullptr;
   }
@@ -59,10 +60,7 @@ std::unique_ptr<DiskFile> OpenDiskFile(const std::wstring& path, int access, int
 }
 
 void CloseDiskFile(DiskFile& file) {
-  if (file.handle != INVALID_HANDLE_VALUE) {
-    CloseHandle(file.handle);
-    file.handle = INVALID_HANDLE_VALUE;
-  }
+  file.handle.reset();
   // The path is empty once closed, so a second close deletes nothing.
   if (file.deleteWhenClosed && !file.path.empty()) RemoveFile(file.path);
   file.path.clear();

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "base/unique_handle.h"
+
 enum FileAccess : int { Read = 0, Write = 1, ReadWrite = 2 };
 enum FileOpenMode : int { Default = 0, OpenExisting = 1, CreateNew = 2, CreateAlways = 3 };
 
@@ -18,7 +20,7 @@ struct DiskFile {
   DiskFile(const DiskFile&) = delete;
   DiskFile& operator=(const DiskFile&) = delete;
 
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  UniqueFileHandle handle;
   bool deleteWhenClosed = false;
   FileAccess access = Read;
   std::wstring path;  // exactly as passed to OpenDiskFile, not in long form

@@ -56,12 +56,12 @@ class DiskFileTest : public ::testing::Test {
 TEST_F(DiskFileTest, OpensAnExistingFileForReadingAndKeepsThePathAsGiven) {
   std::unique_ptr<DiskFile> file = OpenDiskFile(existing_, Read, OpenExisting);
   ASSERT_TRUE(file);
-  EXPECT_NE(file->handle, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(file->handle.is_valid());
   EXPECT_EQ(file->path, existing_);
   EXPECT_EQ(file->access, Read);
   EXPECT_FALSE(file->deleteWhenClosed);
-  EXPECT_TRUE(CanRead(file->handle));
-  EXPECT_FALSE(CanWrite(file->handle));
+  EXPECT_TRUE(CanRead(file->handle.get()));
+  EXPECT_FALSE(CanWrite(file->handle.get()));
   CloseDiskFile(*file);
 }
 
@@ -76,8 +76,8 @@ TEST_F(DiskFileTest, GrantsTheRightsOfEachAccessMode) {
     std::unique_ptr<DiskFile> file = OpenDiskFile(existing_, c.access, OpenExisting);
     ASSERT_TRUE(file) << "access " << c.access;
     EXPECT_EQ(static_cast<int>(file->access), c.access);
-    EXPECT_EQ(CanRead(file->handle), c.read) << "access " << c.access;
-    EXPECT_EQ(CanWrite(file->handle), c.write) << "access " << c.access;
+    EXPECT_EQ(CanRead(file->handle.get()), c.read) << "access " << c.access;
+    EXPECT_EQ(CanWrite(file->handle.get()), c.write) << "access " << c.access;
     CloseDiskFile(*file);
   }
 }
@@ -140,7 +140,7 @@ TEST_F(DiskFileTest, CloseReleasesTheHandleAndLeavesTheFile) {
   ASSERT_TRUE(file);
   EXPECT_FALSE(NobodyHoldsOpen(existing_));
   CloseDiskFile(*file);
-  EXPECT_EQ(file->handle, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(file->handle.is_valid());
   EXPECT_TRUE(file->path.empty());
   EXPECT_TRUE(NobodyHoldsOpen(existing_));
   EXPECT_EQ(Contents(existing_), "contents");

@@ -122,7 +122,7 @@ TEST(LongPathEndToEndTest, CreatesOpensTimesAndDeletesPastMaxPath) {
   std::unique_ptr<DiskFile> open = OpenDiskFile(file, ReadWrite, CreateNew);
   ASSERT_TRUE(open);
   DWORD written = 0;
-  ASSERT_TRUE(WriteFile(open->handle, "deep", 4, &written, nullptr)) << LastErrorText();
+  ASSERT_TRUE(WriteFile(open->handle.get(), "deep", 4, &written, nullptr)) << LastErrorText();
   CloseDiskFile(*open);
   EXPECT_NE(ReadLastWriteTime(file), kNoFileTime);
   EXPECT_FALSE(IsDirectory(file));

@@ -6,7 +6,7 @@ std::int64_t ReadBytes(DiskFile& file, void* buffer, std::int64_t count) {
   if (buffer == nullptr || count < 0) return -1;
   const DWORD wanted = count > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<DWORD>(count);
   DWORD got = 0;
-  if (!ReadFile(file.handle, buffer, wanted, &got, nullptr)) return -1;
+  if (!ReadFile(file.handle.get(), buffer, wanted, &got, nullptr)) return -1;
   return static_cast<std::int64_t>(got);
 }
 
@@ -16,11 +16,11 @@ bool SetPosition(DiskFile& file, std::int64_t offset, int origin) {
   if (origin == SeekFromEnd) method = FILE_END;
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
-  return SetFilePointerEx(file.handle, distance, nullptr, method) != 0;
+  return SetFilePointerEx(file.handle.get(), distance, nullptr, method) != 0;
 }
 
 std::int64_t QuerySize(DiskFile& file) {
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.handle, &size)) return -1;
+  if (!GetFileSizeEx(file.handle.get(), &size)) return -1;
   return size.QuadPart;
 }

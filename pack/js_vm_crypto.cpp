@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "base/debug_trace.h"
 #include "base/scope_guard.h"
@@ -35,10 +36,11 @@ JsVmCrypto* JsVmCrypto::Instance() {
     if (g_instance.load() != kUnderConstruction) continue;
     // A caller that meets another's mark builds its own instance rather than
     // wait; only the first one published is kept.
-    JsVmCrypto* fresh = new JsVmCrypto();
+    std::unique_ptr<JsVmCrypto> fresh(new JsVmCrypto());
     expected = kUnderConstruction;
-    if (!g_instance.compare_exchange_strong(expected, reinterpret_cast<std::uintptr_t>(fresh))) {
-      delete fresh;
+    const auto published = reinterpret_cast<std::uintptr_t>(fresh.get());
+    if (g_instance.compare_exchange_strong(expected, published)) {
+      fresh.release();  // published: it lives until the process ends
     }
   }
 }

@@ -1,5 +1,7 @@
 #include "testkit/last_error.h"
 
+#include "base/unique_handle.h"
+
 namespace testkit {
 
 std::string Narrow(const std::wstring& text) {
@@ -13,18 +15,17 @@ std::string Narrow(const std::wstring& text) {
 }
 
 std::string LastErrorText(DWORD error) {
-  wchar_t* message = nullptr;
+  UniqueLocalMemory<wchar_t*> message;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(message.receive()), 0, nullptr);
   std::wstring text;
-  if (length != 0 && message != nullptr) {
-    text.assign(message, length);
+  if (length != 0 && message) {
+    text.assign(message.get(), length);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
       text.pop_back();
     }
   }
-  if (message != nullptr) LocalFree(message);
   char number[32];
   if (error > 0xFFFF) {
     wsprintfA(number, "0x%08lX", static_cast<unsigned long>(error));

@@ -1,5 +1,7 @@
 #include "testkit/prefix_state.h"
 
+#include "base/unique_handle.h"
+
 namespace testkit {
 namespace {
 
@@ -9,18 +11,18 @@ const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
 
 bool ReadValue(const wchar_t* subKey, const wchar_t* name, DWORD* type, std::vector<BYTE>* data) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE, key.receive()) !=
+      ERROR_SUCCESS) {
     return false;
   }
   DWORD size = 0;
-  bool ok = RegQueryValueExW(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+  bool ok = RegQueryValueExW(key.get(), name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
   if (ok) {
     data->assign(size, 0);
-    ok = RegQueryValueExW(key, name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
+    ok = RegQueryValueExW(key.get(), name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
     data->resize(size);
   }
-  RegCloseKey(key);
   return ok;
 }
 
@@ -28,19 +30,18 @@ bool ReadValue(const wchar_t* subKey, const wchar_t* name, DWORD* type, std::vec
 // value is as asked afterwards.
 bool WriteOrDelete(const wchar_t* subKey, const wchar_t* name, bool present, DWORD type,
                    const std::vector<BYTE>& data) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
+  UniqueRegistryKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      key.receive(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
   LONG result;
   if (present) {
-    result = RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+    result = RegSetValueExW(key.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size()));
   } else {
-    result = RegDeleteValueW(key, name);
+    result = RegDeleteValueW(key.get(), name);
     if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
   }
-  RegCloseKey(key);
   return result == ERROR_SUCCESS;
 }
 
@@ -108,12 +109,12 @@ bool ReadRunOnceValue(std::wstring* text) {
 }
 
 bool DeleteRunOnceValue() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, key.receive()) !=
+      ERROR_SUCCESS) {
     return false;
   }
-  const bool deleted = RegDeleteValueW(key, kRunOnceValue) == ERROR_SUCCESS;
-  RegCloseKey(key);
+  const bool deleted = RegDeleteValueW(key.get(), kRunOnceValue) == ERROR_SUCCESS;
   return deleted;
 }
 

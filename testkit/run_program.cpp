@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/unique_handle.h"
 #include "testkit/build_paths.h"
 
 namespace testkit {
@@ -23,14 +24,14 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
     return run;
   }
   run.started = true;
-  CloseHandle(process.hThread);
-  if (WaitForSingleObject(process.hProcess, timeoutMilliseconds) != WAIT_OBJECT_0) {
+  UniqueProcessHandle thread(process.hThread);
+  UniqueProcessHandle child(process.hProcess);
+  if (WaitForSingleObject(child.get(), timeoutMilliseconds) != WAIT_OBJECT_0) {
     run.timedOut = true;
-    TerminateProcess(process.hProcess, 0xDEAD);
-    WaitForSingleObject(process.hProcess, 10000);
+    TerminateProcess(child.get(), 0xDEAD);
+    WaitForSingleObject(child.get(), 10000);
   }
-  GetExitCodeProcess(process.hProcess, &run.exitCode);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(child.get(), &run.exitCode);
   return run;
 }
 

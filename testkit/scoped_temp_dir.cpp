@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/unique_handle.h"
+
 namespace testkit {
 namespace {
 
@@ -31,14 +33,13 @@ bool RemoveLongForm(const std::wstring& path) {
   // what it points to.
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE) {
+    UniqueFindHandle search(FindFirstFileW((path + L"\\*").c_str(), &data));
+    if (search) {
       std::vector<std::wstring> children;
       do {
         const std::wstring name = data.cFileName;
         if (name != L"." && name != L"..") children.push_back(path + L"\\" + name);
-      } while (FindNextFileW(search, &data));
-      FindClose(search);
+      } while (FindNextFileW(search.get(), &data));
       for (const std::wstring& child : children) RemoveLongForm(child);
     }
   }
@@ -71,34 +72,32 @@ std::wstring ScopedTempDir::Join(const std::wstring& name) const { return path_ 
 bool RemoveTreeNow(const std::wstring& path) { return RemoveLongForm(LongForm(path)); }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  UniqueFileHandle file(CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   size_t offset = 0;
   bool ok = true;
   while (ok && offset < bytes.size()) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - offset, 1 << 20));
-    ok = WriteFile(file, bytes.data() + offset, chunk, &written, nullptr) && written == chunk;
+    ok = WriteFile(file.get(), bytes.data() + offset, chunk, &written, nullptr) && written == chunk;
     offset += written;
   }
-  CloseHandle(file);
   return ok;
 }
 
 bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
-  HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  UniqueFileHandle file(CreateFileW(LongForm(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   bytes->clear();
   char buffer[65536];
   DWORD read = 0;
   bool ok = true;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr) != 0) && read > 0) {
+  while ((ok = ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) != 0) && read > 0) {
     bytes->append(buffer, read);
   }
-  CloseHandle(file);
   return ok;
 }
 
@@ -115,13 +114,12 @@ bool DirectoryExists(const std::wstring& path) {
 std::wstring ListDirectory(const std::wstring& path) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW((LongForm(path) + L"\\*").c_str(), &data);
-  if (search != INVALID_HANDLE_VALUE) {
+  UniqueFindHandle search(FindFirstFileW((LongForm(path) + L"\\*").c_str(), &data));
+  if (search) {
     do {
       const std::wstring name = data.cFileName;
       if (name != L"." && name != L"..") names.push_back(name);
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &data));
   }
   std::sort(names.begin(), names.end());
   std::wstring joined;

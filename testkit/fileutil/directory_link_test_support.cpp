@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/unique_handle.h"
 #include "testkit/run_program.h"
 
 namespace fileutil_test {
@@ -39,14 +40,14 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
   std::memcpy(p + 16 + substituteBytes + sizeof(wchar_t), target.c_str(),
               printBytes + sizeof(wchar_t));
 
-  HANDLE handle = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  UniqueFileHandle handle(CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr));
   DWORD returned = 0;
-  const bool made = handle != INVALID_HANDLE_VALUE &&
-                    DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(),
-                                    static_cast<DWORD>(buffer.size()), nullptr, 0, &returned,
-                                    nullptr);
-  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  const bool made = handle && DeviceIoControl(handle.get(), FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                              static_cast<DWORD>(buffer.size()), nullptr, 0,
+                                              &returned, nullptr);
+  handle.reset();
   if (!made) RemoveDirectoryW(link.c_str());
   return made;
 }

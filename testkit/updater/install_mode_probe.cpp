@@ -10,6 +10,8 @@
 
 #include "updater/install_mode.h"
 
+#include "base/unique_handle.h"
+
 namespace {
 
 bool RecordLaunch(const std::wstring& verb, const std::wstring& file,
@@ -17,13 +19,12 @@ bool RecordLaunch(const std::wstring& verb, const std::wstring& file,
                   DWORD* exitCode) {
   const std::wstring record = verb + L"\n" + file + L"\n" + parameters + L"\n" + directory + L"\n";
   const std::wstring path = directory + L"\\launch.txt";
-  HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return false;
+  UniqueFileHandle out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return false;
   DWORD written = 0;
-  WriteFile(out, record.data(), static_cast<DWORD>(record.size() * sizeof(wchar_t)), &written,
-            nullptr);
-  CloseHandle(out);
+  WriteFile(out.get(), record.data(), static_cast<DWORD>(record.size() * sizeof(wchar_t)),
+            &written, nullptr);
   if (exitCode != nullptr) *exitCode = 4242;
   return true;
 }

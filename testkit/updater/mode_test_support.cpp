@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/unique_handle.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 
@@ -18,38 +19,36 @@ const wchar_t* const kSampleProductCodes[] = {L"{7C5E2A19-4B8D-4F36-A1E0-93D2C6B
 
 bool ReadBinary(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD* type,
                 std::vector<BYTE>* data) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return false;
   DWORD size = 0;
-  bool ok = RegQueryValueExW(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+  bool ok = RegQueryValueExW(key.get(), name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
   if (ok) {
     data->assign(size, 0);
-    ok = RegQueryValueExW(key, name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
+    ok = RegQueryValueExW(key.get(), name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
     data->resize(size);
   }
-  RegCloseKey(key);
   return ok;
 }
 
 void WriteOrDelete(HKEY root, const wchar_t* subKey, const wchar_t* name, bool present, DWORD type,
                    const std::vector<BYTE>& data) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
+  UniqueRegistryKey key;
+  if (RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
+                      nullptr) != ERROR_SUCCESS) {
     return;
   }
   if (present) {
-    RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+    RegSetValueExW(key.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size()));
   } else {
-    RegDeleteValueW(key, name);
+    RegDeleteValueW(key.get(), name);
   }
-  RegCloseKey(key);
 }
 
 void CollectTree(const std::wstring& directory, std::vector<std::wstring>* out) {
   WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &data);
-  if (search != INVALID_HANDLE_VALUE) {
+  UniqueFindHandle search(FindFirstFileW((directory + L"\\*").c_str(), &data));
+  if (search) {
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
@@ -59,8 +58,7 @@ void CollectTree(const std::wstring& directory, std::vector<std::wstring>* out) 
       } else {
         out->push_back(PendingForm(child));
       }
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &data));
   }
   out->push_back(PendingForm(directory));
 }
