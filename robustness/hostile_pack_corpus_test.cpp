@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "robustness/corpus_manifest.h"
 #include "testkit/last_error.h"
 #include "testkit/prefix_state.h"
+#include "testkit/robustness/corpus_manifest.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 

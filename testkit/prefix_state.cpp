@@ -10,41 +10,6 @@ const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
 
-bool ReadValue(const wchar_t* subKey, const wchar_t* name, DWORD* type, std::vector<BYTE>* data) {
-  UniqueRegistryKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE, key.receive()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  DWORD size = 0;
-  bool ok = RegQueryValueExW(key.get(), name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
-  if (ok) {
-    data->assign(size, 0);
-    ok = RegQueryValueExW(key.get(), name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
-    data->resize(size);
-  }
-  return ok;
-}
-
-// Writes the value when `present`, removes it otherwise; true when the
-// value is as asked afterwards.
-bool WriteOrDelete(const wchar_t* subKey, const wchar_t* name, bool present, DWORD type,
-                   const std::vector<BYTE>& data) {
-  UniqueRegistryKey key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      key.receive(), nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  LONG result;
-  if (present) {
-    result = RegSetValueExW(key.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size()));
-  } else {
-    result = RegDeleteValueW(key.get(), name);
-    if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
-  }
-  return result == ERROR_SUCCESS;
-}
-
 // Pairs of NUL-terminated strings, ended by an empty source.
 std::vector<PendingOperation> OperationsIn(const std::vector<BYTE>& data) {
   const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
@@ -67,26 +32,57 @@ std::vector<PendingOperation> OperationsIn(const std::vector<BYTE>& data) {
 
 }  // namespace
 
+bool ReadRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD* type,
+                       std::vector<BYTE>* data) {
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  bool ok = RegQueryValueExW(key.get(), name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+  if (ok) {
+    data->assign(size, 0);
+    ok = RegQueryValueExW(key.get(), name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
+    data->resize(size);
+  }
+  return ok;
+}
+
+bool WriteOrDeleteRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name,
+                                bool present, DWORD type, const std::vector<BYTE>& data) {
+  UniqueRegistryKey key;
+  if (RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  LONG result;
+  if (present) {
+    result = RegSetValueExW(key.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+  } else {
+    result = RegDeleteValueW(key.get(), name);
+    if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+  }
+  return result == ERROR_SUCCESS;
+}
+
 std::vector<PendingOperation> PendingOperations() {
   DWORD type = 0;
   std::vector<BYTE> data;
-  if (!ReadValue(kSessionManagerKey, kPendingValue, &type, &data)) return {};
+  if (!ReadRegistryValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, &type, &data)) return {};
   return OperationsIn(data);
 }
 
 PendingOperationsGuard::PendingOperationsGuard() {
-  present_ = ReadValue(kSessionManagerKey, kPendingValue, &type_, &data_);
+  present_ = ReadRegistryValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, &type_, &data_);
   baseline_ = present_ ? OperationsIn(data_).size() : 0;
 }
 
 PendingOperationsGuard::~PendingOperationsGuard() { Restore(); }
 
 bool PendingOperationsGuard::Restore() {
-  return WriteOrDelete(kSessionManagerKey, kPendingValue, present_, type_, data_);
+  return WriteOrDeleteRegistryValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, present_, type_, data_);
 }
 
 void PendingOperationsGuard::Clear() {
-  WriteOrDelete(kSessionManagerKey, kPendingValue, false, REG_MULTI_SZ, {});
+  WriteOrDeleteRegistryValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingValue, false, REG_MULTI_SZ, {});
   baseline_ = 0;
 }
 
@@ -102,7 +98,7 @@ std::vector<std::wstring> PendingOperationsGuard::AddedDeletions() const {
 bool ReadRunOnceValue(std::wstring* text) {
   DWORD type = 0;
   std::vector<BYTE> data;
-  if (!ReadValue(kRunOnceKey, kRunOnceValue, &type, &data)) return false;
+  if (!ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, &type, &data)) return false;
   text->assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
   while (!text->empty() && text->back() == L'\0') text->pop_back();
   return true;
@@ -125,7 +121,7 @@ RunOnceValueGuard::RunOnceValueGuard() {
 
 RunOnceValueGuard::~RunOnceValueGuard() {
   const BYTE* bytes = reinterpret_cast<const BYTE*>(text_.c_str());
-  WriteOrDelete(kRunOnceKey, kRunOnceValue, present_, REG_SZ,
+  WriteOrDeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, present_, REG_SZ,
                 std::vector<BYTE>(bytes, bytes + (text_.size() + 1) * sizeof(wchar_t)));
 }
 

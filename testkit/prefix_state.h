@@ -14,6 +14,14 @@ namespace testkit {
 // test leaves the prefix as it found it (every new wineserver acts as a
 // restart and would carry out whatever is left).
 
+// Reads a registry value's type and bytes; false when it cannot be read.
+bool ReadRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD* type,
+                       std::vector<BYTE>* data);
+// Writes the value when `present`, removes it otherwise; true when the
+// value is as asked afterwards.
+bool WriteOrDeleteRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name,
+                                bool present, DWORD type, const std::vector<BYTE>& data);
+
 // One pending operation: the source as the list stores it ("\??\C:\x") and
 // the target, empty for a deletion.
 using PendingOperation = std::pair<std::wstring, std::wstring>;

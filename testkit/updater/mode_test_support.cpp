@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/unique_handle.h"
+#include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 
@@ -16,34 +17,6 @@ const wchar_t kRunValue[] = L"corvana_quickpost";
 const wchar_t kDllOverridesKey[] = L"Software\\Wine\\DllOverrides";
 const wchar_t kMenuHelper[] = L"winemenubuilder.exe";
 const wchar_t* const kSampleProductCodes[] = {L"{7C5E2A19-4B8D-4F36-A1E0-93D2C6B7F480}"};
-
-bool ReadBinary(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD* type,
-                std::vector<BYTE>* data) {
-  UniqueRegistryKey key;
-  if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return false;
-  DWORD size = 0;
-  bool ok = RegQueryValueExW(key.get(), name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
-  if (ok) {
-    data->assign(size, 0);
-    ok = RegQueryValueExW(key.get(), name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
-    data->resize(size);
-  }
-  return ok;
-}
-
-void WriteOrDelete(HKEY root, const wchar_t* subKey, const wchar_t* name, bool present, DWORD type,
-                   const std::vector<BYTE>& data) {
-  UniqueRegistryKey key;
-  if (RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
-                      nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  if (present) {
-    RegSetValueExW(key.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size()));
-  } else {
-    RegDeleteValueW(key.get(), name);
-  }
-}
 
 void CollectTree(const std::wstring& directory, std::vector<std::wstring>* out) {
   WIN32_FIND_DATAW data;
@@ -69,28 +42,28 @@ WindowsVersionGuard::WindowsVersionGuard(const std::wstring& programName,
                                          const std::wstring& version)
     : key_(L"Software\\Wine\\AppDefaults\\" + programName) {
   const BYTE* bytes = reinterpret_cast<const BYTE*>(version.c_str());
-  WriteOrDelete(HKEY_CURRENT_USER, key_.c_str(), L"Version", true, REG_SZ,
+  testkit::WriteOrDeleteRegistryValue(HKEY_CURRENT_USER, key_.c_str(), L"Version", true, REG_SZ,
                 std::vector<BYTE>(bytes, bytes + (version.size() + 1) * sizeof(wchar_t)));
 }
 
 WindowsVersionGuard::~WindowsVersionGuard() {
-  WriteOrDelete(HKEY_CURRENT_USER, key_.c_str(), L"Version", false, REG_SZ, {});
+  testkit::WriteOrDeleteRegistryValue(HKEY_CURRENT_USER, key_.c_str(), L"Version", false, REG_SZ, {});
   RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
 }
 
 MenuHelperOff::MenuHelperOff() {
   DWORD type = 0;
   std::vector<BYTE> data;
-  present_ = ReadBinary(HKEY_CURRENT_USER, kDllOverridesKey, kMenuHelper, &type, &data);
+  present_ = testkit::ReadRegistryValue(HKEY_CURRENT_USER, kDllOverridesKey, kMenuHelper, &type, &data);
   if (present_) {
     previous_.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
   }
-  WriteOrDelete(HKEY_CURRENT_USER, kDllOverridesKey, kMenuHelper, true, REG_SZ, {0, 0});
+  testkit::WriteOrDeleteRegistryValue(HKEY_CURRENT_USER, kDllOverridesKey, kMenuHelper, true, REG_SZ, {0, 0});
 }
 
 MenuHelperOff::~MenuHelperOff() {
   const BYTE* bytes = reinterpret_cast<const BYTE*>(previous_.data());
-  WriteOrDelete(HKEY_CURRENT_USER, kDllOverridesKey, kMenuHelper, present_, REG_SZ,
+  testkit::WriteOrDeleteRegistryValue(HKEY_CURRENT_USER, kDllOverridesKey, kMenuHelper, present_, REG_SZ,
                 std::vector<BYTE>(bytes, bytes + previous_.size() * sizeof(wchar_t)));
 }
 
@@ -118,7 +91,7 @@ std::wstring InstalledProgramPath() {
 bool ReadRunValue(HKEY root, std::wstring* text) {
   DWORD type = 0;
   std::vector<BYTE> data;
-  if (!ReadBinary(root, kRunKey, kRunValue, &type, &data)) return false;
+  if (!testkit::ReadRegistryValue(root, kRunKey, kRunValue, &type, &data)) return false;
   text->assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
   while (!text->empty() && text->back() == L'\0') text->pop_back();
   return true;
@@ -131,13 +104,13 @@ bool WriteRunValue(HKEY root, const std::wstring& text) {
 }
 
 bool WriteRunValueBytes(HKEY root, DWORD type, const std::vector<BYTE>& data) {
-  WriteOrDelete(root, kRunKey, kRunValue, true, type, data);
+  testkit::WriteOrDeleteRegistryValue(root, kRunKey, kRunValue, true, type, data);
   DWORD readType = 0;
   std::vector<BYTE> read;
-  return ReadBinary(root, kRunKey, kRunValue, &readType, &read) && read == data;
+  return testkit::ReadRegistryValue(root, kRunKey, kRunValue, &readType, &read) && read == data;
 }
 
-void DeleteRunValue(HKEY root) { WriteOrDelete(root, kRunKey, kRunValue, false, REG_SZ, {}); }
+void DeleteRunValue(HKEY root) { testkit::WriteOrDeleteRegistryValue(root, kRunKey, kRunValue, false, REG_SZ, {}); }
 
 void RemoveSampleInstallation() {
   wchar_t system[MAX_PATH + 1] = {};

@@ -1,4 +1,4 @@
-#include "robustness/corpus_manifest.h"
+#include "testkit/robustness/corpus_manifest.h"
 
 #include <sstream>
 
