@@ -24,6 +24,9 @@ struct ArchiveReader {
   std::int32_t cachedIndex = -1;
   // Always ends in a separator; at most 259 characters and the terminator.
   std::wstring rootDirectory;
+  // Where an entry is inflated on its way to a file: large, so that a file
+  // is written in few calls. Made on the first file written.
+  std::unique_ptr<std::uint8_t[]> output;
 };
 
 namespace {
@@ -123,7 +126,13 @@ std::int32_t PrepareParentDirectories(const ArchiveReader& reader, const std::ws
   return CreateRelativeDirectories(reader.rootDirectory, parent) ? ArchiveOk : PathTooLong;
 }
 
-std::int32_t ExtractToFile(ArchiveReader& reader, int index, const void* target, int kind) {
+// Output of an entry to a file gathers this much before each write.
+constexpr std::uint32_t kOutputChunk = 1 << 20;
+
+// kind is TargetFileName or TargetHandle; knownDiskFile spares asking the
+// platform whether a handle target can take file times.
+std::int32_t ExtractToFile(ArchiveReader& reader, int index, const void* target, int kind,
+                           bool knownDiskFile) {
   ArchiveDirectory* directory = reader.directory.get();
   CloseOpenEntry(reader);
   if (!InRange(reader, index)) return BadArgument;
@@ -160,18 +169,20 @@ std::int32_t ExtractToFile(ArchiveReader& reader, int index, const void* target,
   // The cursor may have moved since the record was cached.
   bool failed = SeekEntry(directory, static_cast<std::uint32_t>(index)) != DirOk ||
                 OpenEntryStream(directory) != DirOk;
-  std::uint8_t buffer[kEntryInputBufferSize];
+  if (!reader.output) reader.output.reset(new (std::nothrow) std::uint8_t[kOutputChunk]);
+  if (!reader.output) failed = true;
   while (!failed) {
-    const std::int32_t read = ReadEntryStream(directory, buffer, sizeof buffer);
+    const std::int32_t read = ReadEntryStream(directory, reader.output.get(), kOutputChunk);
     if (read < 0) failed = true;
     if (read <= 0) break;
     DWORD written = 0;
-    if (!WriteFile(output, buffer, static_cast<DWORD>(read), &written, nullptr) ||
+    if (!WriteFile(output, reader.output.get(), static_cast<DWORD>(read), &written, nullptr) ||
         written != static_cast<DWORD>(read)) {
       failed = true;
     }
   }
-  if (!failed && GetFileType(output) == FILE_TYPE_DISK) {
+  const bool diskFile = knownDiskFile || GetFileType(output) == FILE_TYPE_DISK;
+  if (!failed && diskFile) {
     SetFileTime(output, &record->creationTime, &record->accessTime, &record->writeTime);
   }
   created.reset();
@@ -257,10 +268,17 @@ std::int32_t ExtractEntry(ArchiveHandle* handle, int index, const void* target, 
       return Publish(ExtractToMemory(reader, index, const_cast<void*>(target), length));
     case TargetHandle:
     case TargetFileName:
-      return Publish(ExtractToFile(reader, index, target, kind));
+      return Publish(ExtractToFile(reader, index, target, kind, false));
     default:
       return Publish(BadArgument);
   }
+}
+
+std::int32_t ExtractEntryToDiskFile(ArchiveHandle* handle, int index, void* file) {
+  const std::int32_t checked = CheckHandle(handle);
+  if (checked != ArchiveOk) return Publish(checked);
+  if (file == nullptr) return Publish(BadArgument);
+  return Publish(ExtractToFile(*handle->reader, index, file, TargetHandle, true));
 }
 
 std::int32_t CloseArchive(ArchiveHandle* handle) {

@@ -89,5 +89,10 @@ std::int32_t GetEntryInfo(ArchiveHandle* handle, int index, EntryInfo* info);
 std::int32_t ExtractEntry(ArchiveHandle* handle, int index, const void* target, std::uint32_t length,
                           int kind);
 
+// ExtractEntry to a handle (kind 1) for a caller that created the file on
+// disk itself: the same result, without asking the platform what kind of
+// file the handle is.
+std::int32_t ExtractEntryToDiskFile(ArchiveHandle* handle, int index, void* file);
+
 // Releases the archive and everything it holds; the handle is gone after.
 std::int32_t CloseArchive(ArchiveHandle* handle);

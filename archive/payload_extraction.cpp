@@ -75,7 +75,7 @@ std::int32_t WriteFileEntry(ArchiveHandle* archive, int index, const std::wstrin
                            kNormalAndArchive, nullptr));
     if (!file) return Refuse(FileOpenFailed);
   }
-  return ExtractEntry(archive, index, file.get(), 0, TargetHandle);
+  return ExtractEntryToDiskFile(archive, index, file.get());
 }
 
 // The identity of a regular file with one name, opened without following a

@@ -18,6 +18,8 @@ namespace {
 constexpr std::uint32_t kWindowsArchive = 0x20;
 constexpr std::uint32_t kWindowsDirectory = 0x10;
 constexpr std::uint32_t kWindowsReadOnlyHidden = 0x23;
+// Larger than the reader's output chunk, and not a multiple of it.
+constexpr std::size_t kLarge = (3 << 20) + 123;
 
 ziptest::Entry WindowsEntry(const std::string& name, const std::string& data,
                             std::uint32_t attributes = kWindowsArchive) {
@@ -80,21 +82,27 @@ TEST_F(PayloadExtractionTest, EntriesInSubDirectoriesUnpackWithStagingAsCurrentD
   archive.entries = {WindowsEntry("bin/", "", kWindowsDirectory),
                      WindowsEntry("bin/updater.exe", "MZ program"),
                      WindowsEntry("bin/sub/", "", kWindowsDirectory),
-                     WindowsEntry("bin/sub/letterwing.msi", ziptest::NoiseBytes(50000, 3)),
+                     WindowsEntry("bin/sub/letterwing.msi", ziptest::NoiseBytes(kLarge, 3)),
                      WindowsEntry("top.txt", "top")};
   archive.entries[3].method = 8;
+  archive.entries[4].localExtra = ziptest::ExtendedTimestampBlock(1, {1700000001});
   CurrentDirectory inStaging(staging_);
   Payload payload(archive);
   ASSERT_NE(nullptr, payload.handle());
   EXPECT_TRUE(ExtractPayload(payload.handle(), staging_ + L"\\"));
   std::string bytes;
   ASSERT_TRUE(testkit::ReadFileBytes(Staged(L"bin\\sub\\letterwing.msi"), &bytes));
-  EXPECT_TRUE(bytes == ziptest::NoiseBytes(50000, 3));
+  EXPECT_TRUE(bytes == ziptest::NoiseBytes(kLarge, 3));
   ASSERT_TRUE(testkit::ReadFileBytes(Staged(L"bin\\updater.exe"), &bytes));
   EXPECT_EQ("MZ program", bytes);
   // Made on Windows, so read-only in the archive; reset to normal + archive.
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE),
             GetFileAttributesW(Staged(L"top.txt").c_str()));
+  WIN32_FILE_ATTRIBUTE_DATA top = {};
+  ASSERT_TRUE(GetFileAttributesExW(Staged(L"top.txt").c_str(), GetFileExInfoStandard, &top));
+  const ULONGLONG written = (static_cast<ULONGLONG>(top.ftLastWriteTime.dwHighDateTime) << 32) |
+                            top.ftLastWriteTime.dwLowDateTime;
+  EXPECT_EQ(written, 1700000001ULL * 10000000ULL + 116444736000000000ULL) << "the entry's time";
 }
 
 TEST_F(PayloadExtractionTest, FileInAMissingDirectoryFailsWithAbsoluteStaging) {
