@@ -92,8 +92,11 @@ std::int32_t SetRootDirectory(ArchiveReader& reader, const wchar_t* root) {
   return reader.rootDirectory.size() < MAX_PATH ? ArchiveOk : PathTooLong;
 }
 
-std::int32_t ExtractToMemory(ArchiveReader& reader, int index, void* buffer, std::uint32_t length) {
+// delivered, when given, receives how many bytes this call put in buffer.
+std::int32_t ExtractToMemory(ArchiveReader& reader, int index, void* buffer, std::uint32_t length,
+                             std::uint32_t* delivered = nullptr) {
   ArchiveDirectory* directory = reader.directory.get();
+  if (delivered != nullptr) *delivered = 0;
   if (index < 0) return BadArgument;
   if (index != reader.openEntry) {
     CloseOpenEntry(reader);
@@ -105,6 +108,7 @@ std::int32_t ExtractToMemory(ArchiveReader& reader, int index, void* buffer, std
     reader.openEntry = index;
   }
   const std::int32_t read = ReadEntryStream(directory, buffer, length);
+  if (delivered != nullptr && read > 0) *delivered = static_cast<std::uint32_t>(read);
   // A full buffer, or an empty one while the entry has more: the caller
   // continues with the same index.
   if (read > 0 || (read == 0 && EntryBytesLeft(directory) > 0)) return MoreData;
@@ -279,6 +283,14 @@ std::int32_t ExtractEntryToDiskFile(ArchiveHandle* handle, int index, void* file
   if (checked != ArchiveOk) return Publish(checked);
   if (file == nullptr) return Publish(BadArgument);
   return Publish(ExtractToFile(*handle->reader, index, file, TargetHandle, true));
+}
+
+std::int32_t ReadEntryData(ArchiveHandle* handle, int index, void* buffer, std::uint32_t length,
+                           std::uint32_t* delivered) {
+  const std::int32_t checked = CheckHandle(handle);
+  if (checked != ArchiveOk) return Publish(checked);
+  if (buffer == nullptr || delivered == nullptr) return Publish(BadArgument);
+  return Publish(ExtractToMemory(*handle->reader, index, buffer, length, delivered));
 }
 
 std::int32_t CloseArchive(ArchiveHandle* handle) {

@@ -94,5 +94,11 @@ std::int32_t ExtractEntry(ArchiveHandle* handle, int index, const void* target, 
 // file the handle is.
 std::int32_t ExtractEntryToDiskFile(ArchiveHandle* handle, int index, void* file);
 
+// ExtractEntry to memory (kind 3) that also tells how many bytes each call
+// delivered: MoreData while the entry gives bytes, then ArchiveOk (nothing
+// delivered, CRC-32 good) or DecompressFailed after what it could give.
+std::int32_t ReadEntryData(ArchiveHandle* handle, int index, void* buffer, std::uint32_t length,
+                           std::uint32_t* delivered);
+
 // Releases the archive and everything it holds; the handle is gone after.
 std::int32_t CloseArchive(ArchiveHandle* handle);

@@ -2,9 +2,14 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <new>
 #include <set>
+#include <thread>
+#include <utility>
 
 #include "archive/archive_reader.h"
+#include "archive/bounded_queue.h"
 #include "base/unique_handle.h"
 #include "fileutil/directory_tree.h"
 
@@ -53,29 +58,141 @@ std::int32_t Refuse(std::int32_t code) {
   return code;
 }
 
-// Writes a file entry into a file this call creates, with the final
-// attributes from the start, so that an extraction that fails or is killed
-// part-way leaves no read-only file in the way of the next one. A file that
-// is already there is deleted and created anew rather than written into:
-// a link the platform does not show as one (Wine's links to files), or a
-// second hard link, would otherwise carry the write to another place.
-std::int32_t WriteFileEntry(ArchiveHandle* archive, int index, const std::wstring& target) {
-  UniqueFileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    kNormalAndArchive, nullptr));
-  if (!file) {
-    const DWORD reason = GetLastError();
-    if (reason != ERROR_FILE_EXISTS && reason != ERROR_ALREADY_EXISTS) return Refuse(FileOpenFailed);
-    const DWORD existing = GetFileAttributesW(target.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      return Refuse(LinkInEntryPath);
-    }
-    // A read-only file is refused here and stays as it was.
-    if (!DeleteFileW(target.c_str())) return Refuse(FileOpenFailed);
-    file.reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           kNormalAndArchive, nullptr));
-    if (!file) return Refuse(FileOpenFailed);
+// Creates the file of a file entry, with the final attributes from the
+// start, so that an extraction that fails or is killed part-way leaves no
+// read-only file in the way of the next one. A file that is already there
+// is deleted and created anew rather than written into: a link the platform
+// does not show as one (Wine's links to files), or a second hard link, would
+// otherwise carry the write to another place.
+std::int32_t CreateEntryFile(const std::wstring& target, UniqueFileHandle* file) {
+  file->reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          kNormalAndArchive, nullptr));
+  if (*file) return ArchiveOk;
+  const DWORD reason = GetLastError();
+  if (reason != ERROR_FILE_EXISTS && reason != ERROR_ALREADY_EXISTS) return FileOpenFailed;
+  const DWORD existing = GetFileAttributesW(target.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return LinkInEntryPath;
   }
-  return ExtractEntryToDiskFile(archive, index, file.get());
+  // A read-only file is refused here and stays as it was.
+  if (!DeleteFileW(target.c_str())) return FileOpenFailed;
+  file->reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          kNormalAndArchive, nullptr));
+  return *file ? ArchiveOk : FileOpenFailed;
+}
+
+// Inflated data goes to the files in pieces of at most this size, and at
+// most this much waits for the writing thread.
+constexpr std::uint32_t kChunk = 1 << 20;
+constexpr std::size_t kInFlight = 4 << 20;
+
+// One step for the writing thread, in archive order: a file entry begins,
+// brings its data, ends.
+struct WriteStep {
+  enum Kind { Begin, Data, End } kind = Begin;
+  std::wstring name;    // Begin: the entry's name
+  EntryInfo info = {};  // Begin: its times and size
+  std::unique_ptr<std::uint8_t[]> data;
+  std::uint32_t length = 0;
+  bool complete = false;  // End: every byte was inflated
+};
+
+// The writing thread's side: creates each file, writes its pieces, gives it
+// its times and closes it, in the order given. The first failure stops it;
+// every later step is dropped, so no file of a later entry is created.
+class FileWriter {
+ public:
+  FileWriter(const std::wstring& stagingDirectory, BoundedQueue<WriteStep>* queue)
+      : staging_(stagingDirectory), links_(stagingDirectory), queue_(queue) {}
+
+  void Run() {
+    WriteStep step;
+    std::size_t bytes = 0;
+    while (queue_->Pop(&step, &bytes)) {
+      Take(step);
+      step.data.reset();
+      queue_->Release(bytes);
+      if (failure_ != ArchiveOk) {
+        file_.reset();
+        queue_->Close();
+        return;
+      }
+    }
+  }
+
+  // Read once the thread has ended.
+  std::int32_t failure() const { return failure_; }
+
+ private:
+  void Take(WriteStep& step) {
+    switch (step.kind) {
+      case WriteStep::Begin:
+        info_ = step.info;
+        written_ = 0;
+        if (links_.PassesThroughLink(step.name, false)) {
+          failure_ = LinkInEntryPath;
+        } else {
+          failure_ = CreateEntryFile(staging_ + step.name, &file_);
+        }
+        return;
+      case WriteStep::Data: {
+        DWORD done = 0;
+        if (!WriteFile(file_.get(), step.data.get(), step.length, &done, nullptr) ||
+            done != step.length) {
+          failure_ = EntryWriteFailed;
+        }
+        written_ += done;
+        return;
+      }
+      case WriteStep::End:
+        // A file whose every byte arrived takes the entry's times, also when
+        // its CRC-32 then fails, as a file written in one go would.
+        if (written_ == info_.uncompressedSize) {
+          SetFileTime(file_.get(), &info_.creationTime, &info_.accessTime, &info_.writeTime);
+        }
+        file_.reset();
+        if (!step.complete) failure_ = EntryWriteFailed;
+        return;
+    }
+  }
+
+  const std::wstring staging_;
+  LinkCheck links_;
+  BoundedQueue<WriteStep>* queue_;
+  UniqueFileHandle file_;
+  EntryInfo info_ = {};
+  std::uint64_t written_ = 0;
+  std::int32_t failure_ = ArchiveOk;
+};
+
+// Inflates file entry `index` into pieces for the writer. False when the
+// writer has stopped or the entry failed (its End tells the writer so).
+bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
+                   BoundedQueue<WriteStep>* queue) {
+  WriteStep begin;
+  begin.name = info.name;
+  begin.info = info;
+  if (!queue->Push(std::move(begin), 1)) return false;
+  bool complete = false;
+  for (;;) {
+    WriteStep piece;
+    piece.kind = WriteStep::Data;
+    piece.data.reset(new (std::nothrow) std::uint8_t[kChunk]);
+    if (!piece.data) break;
+    std::uint32_t delivered = 0;
+    const std::int32_t result = ReadEntryData(archive, index, piece.data.get(), kChunk, &delivered);
+    if (delivered > 0) {
+      piece.length = delivered;
+      if (!queue->Push(std::move(piece), delivered)) return false;
+    }
+    if (result == MoreData) continue;
+    complete = result == ArchiveOk;
+    break;
+  }
+  WriteStep end;
+  end.kind = WriteStep::End;
+  end.complete = complete;
+  return queue->Push(std::move(end), 1) && complete;
 }
 
 // The identity of a regular file with one name, opened without following a
@@ -127,33 +244,55 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
   if (GetEntryInfo(archive, -1, &info) != ArchiveOk) return false;
   const int count = info.index;
 
+  // This thread reads the archive and inflates; a second one creates and
+  // writes the files, in the same order, while the next piece is inflated.
+  BoundedQueue<WriteStep> queue(kInFlight);
+  FileWriter writer(stagingDirectory, &queue);
+  std::thread writing([&writer] { writer.Run(); });
   LinkCheck links(stagingDirectory);
-  for (int i = 0; i < count; ++i) {
+  std::int32_t failure = ArchiveOk;
+  for (int i = 0; i < count && failure == ArchiveOk; ++i) {
     // The name is vetted before anything is written for the entry, so an
     // entry whose description cannot be read is not written either.
-    if (GetEntryInfo(archive, i, &info) != ArchiveOk) return false;
+    const std::int32_t described = GetEntryInfo(archive, i, &info);
+    if (described != ArchiveOk) {
+      failure = described;
+      break;
+    }
     info.name[sizeof info.name / sizeof info.name[0] - 1] = L'\0';
     const std::wstring_view name(info.name);
     if (!IsEntryNameContained(name) || NamesReservedDevice(name)) {
-      Refuse(UnsafeEntryName);
-      return false;
+      failure = UnsafeEntryName;
+      break;
     }
-    const bool directory = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (links.PassesThroughLink(info.name, directory)) {
-      Refuse(LinkInEntryPath);
-      return false;
+    if ((info.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      if (!SendFileEntry(archive, i, info, &queue)) failure = EntryWriteFailed;
+      continue;
+    }
+    // A directory is made once every file before it is written, so that
+    // nothing of a later entry appears after an earlier one failed.
+    if (!queue.WaitEmpty()) break;
+    if (links.PassesThroughLink(info.name, true)) {
+      failure = LinkInEntryPath;
+      break;
     }
     // The name is appended as it stands: ZIP names keep their '/'.
     const std::wstring target = stagingDirectory + info.name;
-    if (directory) {
-      // Created by the reader under its root, the staging directory.
-      if (ExtractEntry(archive, i, target.c_str(), 0, TargetFileName) != ArchiveOk) return false;
-      SetFileAttributesW(target.c_str(), kNormalAndArchive);
-    } else if (WriteFileEntry(archive, i, target) != ArchiveOk) {
-      return false;
+    // Created by the reader under its root, the staging directory.
+    const std::int32_t made = ExtractEntry(archive, i, target.c_str(), 0, TargetFileName);
+    if (made != ArchiveOk) {
+      failure = made;
+      break;
     }
+    SetFileAttributesW(target.c_str(), kNormalAndArchive);
   }
-  return true;
+  queue.Finish();
+  writing.join();
+  // The writer's failure lies at an earlier entry than anything this thread
+  // met after it, which the writer never reached.
+  if (writer.failure() != ArchiveOk) failure = writer.failure();
+  if (failure != ArchiveOk) Refuse(failure);
+  return failure == ArchiveOk;
 }
 
 bool IsUnpackedFile(ArchiveHandle* archive, const std::wstring& stagingDirectory,

@@ -106,13 +106,19 @@ TEST_F(PayloadExtractionTest, EntriesInSubDirectoriesUnpackWithStagingAsCurrentD
 }
 
 TEST_F(PayloadExtractionTest, FileInAMissingDirectoryFailsWithAbsoluteStaging) {
+  // The file that cannot be created is met by the writing thread while the
+  // next entries are already inflated: none of them may appear.
   ziptest::Archive archive;
-  archive.entries = {WindowsEntry("bin/updater.exe", "MZ")};
+  archive.entries = {WindowsEntry("first.txt", "first"), WindowsEntry("bin/updater.exe", "MZ"),
+                     WindowsEntry("later.txt", ziptest::NoiseBytes(kLarge, 5)),
+                     WindowsEntry("later/", "", kWindowsDirectory)};
   CurrentDirectory elsewhere(temp_.path());
   Payload payload(archive);
   ASSERT_NE(nullptr, payload.handle());
   EXPECT_FALSE(ExtractPayload(payload.handle(), staging_ + L"\\"));
   EXPECT_EQ(FileOpenFailed, LastArchiveError);
+  EXPECT_EQ(L"first.txt", testkit::ListDirectory(staging_));
+  EXPECT_EQ(L"stage", testkit::ListDirectory(temp_.path()));
 }
 
 TEST_F(PayloadExtractionTest, ArchiveWithoutEntriesCreatesTheStagingDirectory) {
