@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 #include <new>
 #include <set>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "archive/archive_reader.h"
 #include "archive/bounded_queue.h"
@@ -83,8 +85,35 @@ std::int32_t CreateEntryFile(const std::wstring& target, UniqueFileHandle* file)
 
 // Inflated data goes to the files in pieces of at most this size, and at
 // most this much waits for the writing thread.
-constexpr std::uint32_t kChunk = 1 << 20;
-constexpr std::size_t kInFlight = 4 << 20;
+constexpr std::uint32_t kChunk = 512 << 10;
+constexpr std::size_t kInFlight = 2 << 20;
+
+// The pieces' buffers, used again rather than allocated for each piece: a
+// fresh block of this size costs its page faults every time.
+class ChunkPool {
+ public:
+  std::unique_ptr<std::uint8_t[]> Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        std::unique_ptr<std::uint8_t[]> chunk = std::move(free_.back());
+        free_.pop_back();
+        return chunk;
+      }
+    }
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[kChunk]);
+  }
+
+  void Give(std::unique_ptr<std::uint8_t[]> chunk) {
+    if (!chunk) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(std::move(chunk));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> free_;
+};
 
 // One step for the writing thread, in archive order: a file entry begins,
 // brings its data, ends.
@@ -102,15 +131,16 @@ struct WriteStep {
 // every later step is dropped, so no file of a later entry is created.
 class FileWriter {
  public:
-  FileWriter(const std::wstring& stagingDirectory, BoundedQueue<WriteStep>* queue)
-      : staging_(stagingDirectory), links_(stagingDirectory), queue_(queue) {}
+  FileWriter(const std::wstring& stagingDirectory, BoundedQueue<WriteStep>* queue,
+             ChunkPool* pool)
+      : staging_(stagingDirectory), links_(stagingDirectory), queue_(queue), pool_(pool) {}
 
   void Run() {
     WriteStep step;
     std::size_t bytes = 0;
     while (queue_->Pop(&step, &bytes)) {
       Take(step);
-      step.data.reset();
+      pool_->Give(std::move(step.data));
       queue_->Release(bytes);
       if (failure_ != ArchiveOk) {
         file_.reset();
@@ -159,6 +189,7 @@ class FileWriter {
   const std::wstring staging_;
   LinkCheck links_;
   BoundedQueue<WriteStep>* queue_;
+  ChunkPool* pool_;
   UniqueFileHandle file_;
   EntryInfo info_ = {};
   std::uint64_t written_ = 0;
@@ -168,7 +199,7 @@ class FileWriter {
 // Inflates file entry `index` into pieces for the writer. False when the
 // writer has stopped or the entry failed (its End tells the writer so).
 bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
-                   BoundedQueue<WriteStep>* queue) {
+                   BoundedQueue<WriteStep>* queue, ChunkPool* pool) {
   WriteStep begin;
   begin.name = info.name;
   begin.info = info;
@@ -177,13 +208,15 @@ bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
   for (;;) {
     WriteStep piece;
     piece.kind = WriteStep::Data;
-    piece.data.reset(new (std::nothrow) std::uint8_t[kChunk]);
+    piece.data = pool->Take();
     if (!piece.data) break;
     std::uint32_t delivered = 0;
     const std::int32_t result = ReadEntryData(archive, index, piece.data.get(), kChunk, &delivered);
     if (delivered > 0) {
       piece.length = delivered;
       if (!queue->Push(std::move(piece), delivered)) return false;
+    } else {
+      pool->Give(std::move(piece.data));
     }
     if (result == MoreData) continue;
     complete = result == ArchiveOk;
@@ -247,7 +280,8 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
   // This thread reads the archive and inflates; a second one creates and
   // writes the files, in the same order, while the next piece is inflated.
   BoundedQueue<WriteStep> queue(kInFlight);
-  FileWriter writer(stagingDirectory, &queue);
+  ChunkPool pool;
+  FileWriter writer(stagingDirectory, &queue, &pool);
   std::thread writing([&writer] { writer.Run(); });
   LinkCheck links(stagingDirectory);
   std::int32_t failure = ArchiveOk;
@@ -266,7 +300,7 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
       break;
     }
     if ((info.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      if (!SendFileEntry(archive, i, info, &queue)) failure = EntryWriteFailed;
+      if (!SendFileEntry(archive, i, info, &queue, &pool)) failure = EntryWriteFailed;
       continue;
     }
     // A directory is made once every file before it is written, so that
