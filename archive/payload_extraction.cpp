@@ -214,7 +214,9 @@ bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
     const std::int32_t result = ReadEntryData(archive, index, piece.data.get(), kChunk, &delivered);
     if (delivered > 0) {
       piece.length = delivered;
-      if (!queue->Push(std::move(piece), delivered)) return false;
+      // Counted at the buffer's size, which is what it holds in memory,
+      // also when a small file fills only a little of it.
+      if (!queue->Push(std::move(piece), kChunk)) return false;
     } else {
       pool->Give(std::move(piece.data));
     }
