@@ -14,16 +14,7 @@ SCALE=${2:-1}
 
 ./scripts/setup.sh
 cmake --preset host >/dev/null && cmake --build --preset host --target packtool >/dev/null
-# The shipped 32-bit build under 32-bit Wine; where this machine runs no
-# 32-bit x86 code, the 64-bit build of the same sources under 64-bit Wine.
-if ./scripts/runs-32-bit-code.sh; then
-    PRESET=windows ARCH=win32 LOADER=wine
-else
-    echo "this machine runs no 32-bit x86 code: benchmarking the 64-bit build"
-    PRESET=windows-x64 ARCH=win64 LOADER=/usr/lib/wine/wine64
-    export WINELOADER=$LOADER
-fi
-wine() { "$LOADER" "$@"; }
+. ./scripts/windows-flavour.sh
 cmake --preset $PRESET >/dev/null
 cmake --build --preset $PRESET --target updater sample_msi cryptoapi_sha1 write_floor prepare_phases >/dev/null
 

@@ -13,17 +13,7 @@ ROOT=$(pwd)
 echo "== Building the publisher's tool, updater.exe, the sample package and pack"
 cmake --preset host >/dev/null
 cmake --build --preset host --target packtool >/dev/null
-# The shipped 32-bit build, run under 32-bit Wine; where this machine runs
-# no 32-bit x86 code, the 64-bit build of the same sources under 64-bit Wine.
-if ./scripts/runs-32-bit-code.sh; then
-    PRESET=windows ARCH=win32 LOADER=wine
-else
-    echo "== This machine runs no 32-bit x86 code: the demo runs the 64-bit build"
-    PRESET=windows-x64 ARCH=win64 LOADER=/usr/lib/wine/wine64
-    export WINELOADER=$LOADER
-fi
-wine() { "$LOADER" "$@"; }
-wineboot() { wine wineboot.exe "$@"; }
+. ./scripts/windows-flavour.sh
 cmake --preset $PRESET >/dev/null
 cmake --build --preset $PRESET --target updater sample_msi sample_pack >/dev/null
 BIN=$ROOT/build/$PRESET/bin
