@@ -24,9 +24,6 @@ struct ArchiveReader {
   std::int32_t cachedIndex = -1;
   // Always ends in a separator; at most 259 characters and the terminator.
   std::wstring rootDirectory;
-  // Where an entry is inflated on its way to a file: large, so that a file
-  // is written in few calls. Made on the first file written.
-  std::unique_ptr<std::uint8_t[]> output;
 };
 
 namespace {
@@ -130,13 +127,7 @@ std::int32_t PrepareParentDirectories(const ArchiveReader& reader, const std::ws
   return CreateRelativeDirectories(reader.rootDirectory, parent) ? ArchiveOk : PathTooLong;
 }
 
-// Output of an entry to a file gathers this much before each write.
-constexpr std::uint32_t kOutputChunk = 1 << 20;
-
-// kind is TargetFileName or TargetHandle; knownDiskFile spares asking the
-// platform whether a handle target can take file times.
-std::int32_t ExtractToFile(ArchiveReader& reader, int index, const void* target, int kind,
-                           bool knownDiskFile) {
+std::int32_t ExtractToFile(ArchiveReader& reader, int index, const void* target, int kind) {
   ArchiveDirectory* directory = reader.directory.get();
   CloseOpenEntry(reader);
   if (!InRange(reader, index)) return BadArgument;
@@ -173,20 +164,18 @@ std::int32_t ExtractToFile(ArchiveReader& reader, int index, const void* target,
   // The cursor may have moved since the record was cached.
   bool failed = SeekEntry(directory, static_cast<std::uint32_t>(index)) != DirOk ||
                 OpenEntryStream(directory) != DirOk;
-  if (!reader.output) reader.output.reset(new (std::nothrow) std::uint8_t[kOutputChunk]);
-  if (!reader.output) failed = true;
+  std::uint8_t buffer[kEntryInputBufferSize];
   while (!failed) {
-    const std::int32_t read = ReadEntryStream(directory, reader.output.get(), kOutputChunk);
+    const std::int32_t read = ReadEntryStream(directory, buffer, sizeof buffer);
     if (read < 0) failed = true;
     if (read <= 0) break;
     DWORD written = 0;
-    if (!WriteFile(output, reader.output.get(), static_cast<DWORD>(read), &written, nullptr) ||
+    if (!WriteFile(output, buffer, static_cast<DWORD>(read), &written, nullptr) ||
         written != static_cast<DWORD>(read)) {
       failed = true;
     }
   }
-  const bool diskFile = knownDiskFile || GetFileType(output) == FILE_TYPE_DISK;
-  if (!failed && diskFile) {
+  if (!failed && GetFileType(output) == FILE_TYPE_DISK) {
     SetFileTime(output, &record->creationTime, &record->accessTime, &record->writeTime);
   }
   created.reset();
@@ -272,17 +261,10 @@ std::int32_t ExtractEntry(ArchiveHandle* handle, int index, const void* target, 
       return Publish(ExtractToMemory(reader, index, const_cast<void*>(target), length));
     case TargetHandle:
     case TargetFileName:
-      return Publish(ExtractToFile(reader, index, target, kind, false));
+      return Publish(ExtractToFile(reader, index, target, kind));
     default:
       return Publish(BadArgument);
   }
-}
-
-std::int32_t ExtractEntryToDiskFile(ArchiveHandle* handle, int index, void* file) {
-  const std::int32_t checked = CheckHandle(handle);
-  if (checked != ArchiveOk) return Publish(checked);
-  if (file == nullptr) return Publish(BadArgument);
-  return Publish(ExtractToFile(*handle->reader, index, file, TargetHandle, true));
 }
 
 std::int32_t ReadEntryData(ArchiveHandle* handle, int index, void* buffer, std::uint32_t length,

@@ -89,11 +89,6 @@ std::int32_t GetEntryInfo(ArchiveHandle* handle, int index, EntryInfo* info);
 std::int32_t ExtractEntry(ArchiveHandle* handle, int index, const void* target, std::uint32_t length,
                           int kind);
 
-// ExtractEntry to a handle (kind 1) for a caller that created the file on
-// disk itself: the same result, without asking the platform what kind of
-// file the handle is.
-std::int32_t ExtractEntryToDiskFile(ArchiveHandle* handle, int index, void* file);
-
 // ExtractEntry to memory (kind 3) that also tells how many bytes each call
 // delivered: MoreData while the entry gives bytes, then ArchiveOk (nothing
 // delivered, CRC-32 good) or DecompressFailed after what it could give.
