@@ -1,10 +1,10 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
-#include <mutex>
 #include <utility>
+
+#include "base/slim_lock.h"
 
 // A queue between one producer and one consumer thread that holds at most
 // a given number of bytes: Push waits while the items taken but not yet
@@ -17,19 +17,19 @@ class BoundedQueue {
 
   // False, with the item dropped, once the queue is closed.
   bool Push(Item item, std::size_t bytes) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    roomy_.wait(lock, [&] { return closed_ || inFlight_ == 0 || inFlight_ + bytes <= budget_; });
+    SlimLock::Hold hold(lock_);
+    roomy_.Wait(hold, [&] { return closed_ || inFlight_ == 0 || inFlight_ + bytes <= budget_; });
     if (closed_) return false;
     inFlight_ += bytes;
     items_.emplace_back(std::move(item), bytes);
-    ready_.notify_one();
+    ready_.WakeOne();
     return true;
   }
 
   // The next item and its size; false once the queue is closed and empty.
   bool Pop(Item* item, std::size_t* bytes) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait(lock, [&] { return finished_ || closed_ || !items_.empty(); });
+    SlimLock::Hold hold(lock_);
+    ready_.Wait(hold, [&] { return finished_ || closed_ || !items_.empty(); });
     if (items_.empty()) return false;
     *item = std::move(items_.front().first);
     *bytes = items_.front().second;
@@ -39,45 +39,45 @@ class BoundedQueue {
 
   // The consumer is done with an item of this size.
   void Release(std::size_t bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    SlimLock::Hold hold(lock_);
     inFlight_ -= bytes;
-    roomy_.notify_all();
+    roomy_.WakeAll();
   }
 
   // No more items will come; Pop drains what is there, then answers false.
   void Finish() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    SlimLock::Hold hold(lock_);
     finished_ = true;
-    ready_.notify_all();
+    ready_.WakeAll();
   }
 
   // The consumer gives up: what waits is dropped and every Push fails.
   void Close() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    SlimLock::Hold hold(lock_);
     closed_ = true;
     items_.clear();
-    roomy_.notify_all();
-    ready_.notify_all();
+    roomy_.WakeAll();
+    ready_.WakeAll();
   }
 
   // Waits until every item pushed so far has been released, or the queue
   // was closed; true in the first case.
   bool WaitEmpty() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    roomy_.wait(lock, [&] { return closed_ || inFlight_ == 0; });
+    SlimLock::Hold hold(lock_);
+    roomy_.Wait(hold, [&] { return closed_ || inFlight_ == 0; });
     return !closed_;
   }
 
   std::size_t InFlight() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    SlimLock::Hold hold(lock_);
     return inFlight_;
   }
 
  private:
   const std::size_t budget_;
-  std::mutex mutex_;
-  std::condition_variable roomy_;
-  std::condition_variable ready_;
+  SlimLock lock_;
+  SlimCondition roomy_;
+  SlimCondition ready_;
   std::deque<std::pair<Item, std::size_t>> items_;
   std::size_t inFlight_ = 0;
   bool finished_ = false;

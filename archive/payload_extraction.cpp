@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <mutex>
 #include <new>
 #include <set>
 #include <thread>
@@ -12,6 +11,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/bounded_queue.h"
+#include "base/slim_lock.h"
 #include "base/unique_handle.h"
 #include "fileutil/directory_tree.h"
 
@@ -94,7 +94,7 @@ class ChunkPool {
  public:
   std::unique_ptr<std::uint8_t[]> Take() {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      SlimLock::Hold hold(lock_);
       if (!free_.empty()) {
         std::unique_ptr<std::uint8_t[]> chunk = std::move(free_.back());
         free_.pop_back();
@@ -106,12 +106,12 @@ class ChunkPool {
 
   void Give(std::unique_ptr<std::uint8_t[]> chunk) {
     if (!chunk) return;
-    std::lock_guard<std::mutex> lock(mutex_);
+    SlimLock::Hold hold(lock_);
     free_.push_back(std::move(chunk));
   }
 
  private:
-  std::mutex mutex_;
+  SlimLock lock_;
   std::vector<std::unique_ptr<std::uint8_t[]>> free_;
 };
 
