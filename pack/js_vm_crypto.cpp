@@ -23,6 +23,29 @@ void TraceFailure(const wchar_t* operation) {
   DebugTrace(kTraceFormat, operation, static_cast<int>(GetLastError()));
 }
 
+// Makes a SHA-1 hash on provider, has fill give it its value, and verifies
+// signature against it with key. Each call owns and destroys its own hash.
+template <typename Fill>
+bool VerifyHashed(HCRYPTPROV provider, HCRYPTKEY key, Fill fill, const unsigned char* signature,
+                  std::uint32_t signatureLength) {
+  HCRYPTHASH hash = 0;
+  if (!CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash)) {
+    TraceFailure(L"JsVmCrypto::CheckSign");
+    return false;
+  }
+  ScopeGuard destroyHash(BindAction(&CryptDestroyHash, hash));
+  if (!fill(hash)) {
+    TraceFailure(L"JsVmCrypto::CheckSign");
+    return false;
+  }
+  if (CryptVerifySignatureW(hash, signature, signatureLength, key, nullptr, 0)) return true;
+  // A signature that simply does not match is an answer, not an error.
+  if (GetLastError() != static_cast<DWORD>(NTE_BAD_SIGNATURE)) {
+    TraceFailure(L"JsVmCrypto::CheckSign");
+  }
+  return false;
+}
+
 }  // namespace
 
 JsVmCrypto* JsVmCrypto::Instance() {
@@ -67,22 +90,17 @@ JsVmCrypto::~JsVmCrypto() = default;
 
 bool JsVmCrypto::CheckSign(const unsigned char* signature, std::uint32_t signatureLength,
                            const unsigned char* data, std::uint32_t dataLength) {
-  HCRYPTHASH hash = 0;
-  if (!CryptCreateHash(provider_.get(), CALG_SHA1, 0, 0, &hash)) {
-    TraceFailure(L"JsVmCrypto::CheckSign");
-    return false;
-  }
-  ScopeGuard destroyHash(BindAction(&CryptDestroyHash, hash));
-  if (!CryptHashData(hash, data, dataLength, 0)) {
-    TraceFailure(L"JsVmCrypto::CheckSign");
-    return false;
-  }
-  if (CryptVerifySignatureW(hash, signature, signatureLength, publicKey_.get(), nullptr, 0)) {
-    return true;
-  }
-  // A signature that simply does not match is an answer, not an error.
-  if (GetLastError() != static_cast<DWORD>(NTE_BAD_SIGNATURE)) {
-    TraceFailure(L"JsVmCrypto::CheckSign");
-  }
-  return false;
+  return VerifyHashed(
+      provider_.get(), publicKey_.get(),
+      [&](HCRYPTHASH hash) { return CryptHashData(hash, data, dataLength, 0) != 0; }, signature,
+      signatureLength);
+}
+
+bool JsVmCrypto::CheckSignOfDigest(const unsigned char* signature, std::uint32_t signatureLength,
+                                   const unsigned char* sha1) {
+  // A hash given its value is complete: it verifies as one fed the data.
+  return VerifyHashed(
+      provider_.get(), publicKey_.get(),
+      [&](HCRYPTHASH hash) { return CryptSetHashParam(hash, HP_HASHVAL, sha1, 0) != 0; },
+      signature, signatureLength);
 }

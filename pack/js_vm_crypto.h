@@ -34,6 +34,11 @@ class JsVmCrypto {
   bool CheckSign(const unsigned char* signature, std::uint32_t signatureLength,
                  const unsigned char* data, std::uint32_t dataLength);
 
+  // The same check over the data's SHA-1 made beforehand (20 bytes), with
+  // the same answers and traces.
+  bool CheckSignOfDigest(const unsigned char* signature, std::uint32_t signatureLength,
+                         const unsigned char* sha1);
+
  private:
   // Declared in this order so the key goes before its context.
   UniqueCryptProvider provider_;

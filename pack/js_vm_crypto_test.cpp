@@ -11,6 +11,7 @@
 
 #include "pack/embedded_public_key.h"
 #include "pack/pack_header.h"
+#include "pack/payload_digest.h"
 #include "testkit/pack/pack_test_support.h"
 
 namespace {
@@ -120,6 +121,37 @@ TEST(JsVmCryptoTest, SignatureOfAnyOtherLengthIsRefused) {
     cut.signature.resize(length, '\0');
     EXPECT_FALSE(Check(cut)) << "length " << length;
   }
+}
+
+// The payload sits after other bytes in a buffer that is filled in uneven
+// steps while its digest is made, as a pack is read.
+TEST(JsVmCryptoTest, DigestMadeWhileTheBufferFillsVerifiesOnlyTheWholeUnchangedPayload) {
+  const SignedPayload tree = FromPack(L"tree.pack");
+  const std::string buffer = std::string(21, 'h') + tree.payload;
+  const auto at = [&](std::size_t end) { return static_cast<std::uint32_t>(end); };
+  const auto digestOf = [&](const std::string& bytes, std::size_t filledTo,
+                            unsigned char (&sha1)[PayloadDigest::kSize]) {
+    PayloadDigest digest(Bytes(bytes), 21, at(tree.payload.size()));
+    for (const std::size_t end : {std::size_t{1}, std::size_t{22}, bytes.size() / 2, filledTo}) {
+      digest.Filled(at(std::min(end, filledTo)));
+    }
+    return digest.Finish(sha1);
+  };
+  unsigned char sha1[PayloadDigest::kSize];
+  TraceCapture trace;
+  ASSERT_TRUE(digestOf(buffer, buffer.size(), sha1));
+  EXPECT_TRUE(JsVmCrypto::Instance()->CheckSignOfDigest(Bytes(tree.signature), kSignatureSize,
+                                                         sha1));
+  std::string damaged = buffer;
+  damaged[21 + tree.payload.size() / 3] ^= 0x01;
+  ASSERT_TRUE(digestOf(damaged, damaged.size(), sha1));
+  EXPECT_FALSE(JsVmCrypto::Instance()->CheckSignOfDigest(Bytes(tree.signature), kSignatureSize,
+                                                          sha1));
+  EXPECT_FALSE(digestOf(buffer, buffer.size() - 1, sha1));
+  EXPECT_TRUE(trace.Lines().empty());
+  // Dropped part-way, as on a read error: the thread ends without the rest.
+  PayloadDigest dropped(Bytes(buffer), 21, at(tree.payload.size()));
+  dropped.Filled(at(buffer.size() / 2));
 }
 
 TEST(JsVmCryptoTest, InstanceIsOneObjectForEveryCallerAndThread) {

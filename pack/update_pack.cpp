@@ -1,5 +1,7 @@
 #include "pack/update_pack.h"
 
+#include <algorithm>
+#include <memory>
 #include <new>
 
 #include "archive/payload_extraction.h"
@@ -7,6 +9,22 @@
 #include "pack/file_blob_stream.h"
 #include "pack/js_vm_crypto.h"
 #include "pack/pack_checks.h"
+#include "pack/payload_digest.h"
+
+namespace {
+
+constexpr std::uint32_t kReadPiece = 4 << 20;
+
+// A digest of the payload that the header names, or none when the header
+// does not pass (the checks after the read say why) or no thread can be had.
+std::unique_ptr<PayloadDigest> StartDigest(const unsigned char* pack, std::uint32_t size) {
+  PackLayout layout;
+  if (CheckPackHeader(pack, size, &layout) != PackHeaderCheck::Ok) return nullptr;
+  return std::unique_ptr<PayloadDigest>(
+      new (std::nothrow) PayloadDigest(pack, layout.payloadOffset, layout.payloadLength));
+}
+
+}  // namespace
 
 UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDirectory) {
   FileBlobStream* created = nullptr;
@@ -47,15 +65,29 @@ void UpdatePack::Load(CountedRef<BlobStream> stream, const std::wstring& rootDir
     return;
   }
 
-  if (stream->ReadAt(packBytes.get(), 0, length) != length) {
-    DebugTrace(L"Pack blob read error\n");
-    return;
+  // Read in pieces, the payload hashed by a second thread as they arrive.
+  std::unique_ptr<PayloadDigest> digest;
+  for (std::uint32_t done = 0; done < size;) {
+    const std::uint32_t piece = std::min(size - done, kReadPiece);
+    if (stream->ReadAt(packBytes.get() + done, done, piece) != piece) {
+      DebugTrace(L"Pack blob read error\n");
+      return;
+    }
+    if (done == 0 && piece >= kPackHeaderSize) digest = StartDigest(packBytes.get(), size);
+    done += piece;
+    if (digest) digest->Filled(done);
   }
+  unsigned char sha1[PayloadDigest::kSize];
+  const bool digested = digest && digest->Finish(sha1);
 
-  const auto verify = [](const unsigned char* signature, std::uint32_t signatureLength,
+  const auto verify = [&](const unsigned char* signature, std::uint32_t signatureLength,
                           const unsigned char* payload, std::uint32_t payloadLength) {
     try {
-      return JsVmCrypto::Instance()->CheckSign(signature, signatureLength, payload, payloadLength);
+      JsVmCrypto* crypto = JsVmCrypto::Instance();
+      if (digested && payload == digest->data() && payloadLength == digest->length()) {
+        return crypto->CheckSignOfDigest(signature, signatureLength, sha1);
+      }
+      return crypto->CheckSign(signature, signatureLength, payload, payloadLength);
     } catch (const std::bad_alloc&) {
       // The verifier could not be built: nothing was verified.
       return false;

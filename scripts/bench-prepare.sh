@@ -118,7 +118,7 @@ for info in zipfile.ZipFile(sys.argv[1]).infolist():
         BL_MED=$(median <"$ROOT/baseline.t")
         awk -v p="$P_MED" -v b="$BL_MED" 'BEGIN { printf "baseline updater.exe prepare, median %.4f s; prepare/baseline %.2f\n", b, p/b }'
     fi
-    echo "prepare's phases, one run (read, header+signature, open, inflate+write, s): $PHASES"
+    echo "prepare's phases, one run (s): $PHASES (read alone; load = read with the payload hashed alongside, signature, open; inflate+write)"
     echo "floor parts, medians (read sha1 inflate write, s): $(for k in 2 3 4 5; do cut -d' ' -f$k "$ROOT/floor.t" | median; done | tr '\n' ' ')"
     echo "SHA-1 of the payload through CryptoAPI under Wine, median: $(median <"$ROOT/wine-sha1.t") s (the floor's SHA-1 is OpenSSL's)"
     awk -v r="$RSS_KIB" -v b="$BASE_KIB" -v s="$PACK_BYTES" 'BEGIN {
