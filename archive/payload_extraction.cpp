@@ -85,8 +85,8 @@ std::int32_t CreateEntryFile(const std::wstring& target, UniqueFileHandle* file)
 
 // Inflated data goes to the files in pieces of at most this size, and at
 // most this much waits for the writing thread.
-constexpr std::uint32_t kChunk = 512 << 10;
-constexpr std::size_t kInFlight = 2 << 20;
+constexpr std::uint32_t kChunk = 256 << 10;
+constexpr std::size_t kInFlight = 1 << 20;
 
 // The pieces' buffers, used again rather than allocated for each piece: a
 // fresh block of this size costs its page faults every time.

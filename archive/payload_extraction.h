@@ -14,7 +14,7 @@ struct ArchiveHandle;
 // nothing stays read-only, hidden or system, also after a failure; a file
 // already there is deleted first, never written into. Files are created
 // and written by a second thread, in index order, while this one inflates
-// the entries after them (at most 2 MiB waiting). The first failing
+// the entries after them (at most 1 MiB waiting). The first failing
 // entry stops the extraction; what was written before it stays. After
 // false, LastArchiveError holds the code of the failing archive operation:
 // UnsafeEntryName (0x900) for a name that would lead outside the staging
