@@ -12,6 +12,8 @@
 // never throws for bad content: each refusal writes one trace line and
 // leaves archive null. The pack file is closed again when construction
 // returns, so the caller may delete it while the payload stays usable.
+// The payload is hashed by a second thread while the file is read, and that
+// thread has ended when construction returns.
 class UpdatePack {
  public:
   // The payload's directory entries, and entries with relative targets,
