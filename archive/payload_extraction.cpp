@@ -55,11 +55,6 @@ class LinkCheck {
   std::set<std::wstring> plainDirectories_;
 };
 
-std::int32_t Refuse(std::int32_t code) {
-  LastArchiveError = code;
-  return code;
-}
-
 // Creates the file of a file entry, with the final attributes from the
 // start, so that an extraction that fails or is killed part-way leaves no
 // read-only file in the way of the next one. A file that is already there
@@ -67,9 +62,12 @@ std::int32_t Refuse(std::int32_t code) {
 // does not show as one (Wine's links to files), or a second hard link, would
 // otherwise carry the write to another place.
 std::int32_t CreateEntryFile(const std::wstring& target, UniqueFileHandle* file) {
-  file->reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          kNormalAndArchive, nullptr));
-  if (*file) return ArchiveOk;
+  const auto create = [&] {
+    file->reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            kNormalAndArchive, nullptr));
+    return file->is_valid();
+  };
+  if (create()) return ArchiveOk;
   const DWORD reason = GetLastError();
   if (reason != ERROR_FILE_EXISTS && reason != ERROR_ALREADY_EXISTS) return FileOpenFailed;
   const DWORD existing = GetFileAttributesW(target.c_str());
@@ -78,9 +76,7 @@ std::int32_t CreateEntryFile(const std::wstring& target, UniqueFileHandle* file)
   }
   // A read-only file is refused here and stays as it was.
   if (!DeleteFileW(target.c_str())) return FileOpenFailed;
-  file->reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          kNormalAndArchive, nullptr));
-  return *file ? ArchiveOk : FileOpenFailed;
+  return create() ? ArchiveOk : FileOpenFailed;
 }
 
 // Inflated data goes to the files in pieces of at most this size, and at
@@ -119,8 +115,7 @@ class ChunkPool {
 // brings its data, ends.
 struct WriteStep {
   enum Kind { Begin, Data, End } kind = Begin;
-  std::wstring name;    // Begin: the entry's name
-  EntryInfo info = {};  // Begin: its times and size
+  EntryInfo info = {};  // Begin: the entry's name, times and size
   std::unique_ptr<std::uint8_t[]> data;
   std::uint32_t length = 0;
   bool complete = false;  // End: every byte was inflated
@@ -156,15 +151,17 @@ class FileWriter {
  private:
   void Take(WriteStep& step) {
     switch (step.kind) {
-      case WriteStep::Begin:
+      case WriteStep::Begin: {
         info_ = step.info;
         written_ = 0;
-        if (links_.PassesThroughLink(step.name, false)) {
+        const std::wstring name(step.info.name);
+        if (links_.PassesThroughLink(name, false)) {
           failure_ = LinkInEntryPath;
         } else {
-          failure_ = CreateEntryFile(staging_ + step.name, &file_);
+          failure_ = CreateEntryFile(staging_ + name, &file_);
         }
         return;
+      }
       case WriteStep::Data: {
         DWORD done = 0;
         if (!WriteFile(file_.get(), step.data.get(), step.length, &done, nullptr) ||
@@ -201,7 +198,6 @@ class FileWriter {
 bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
                    BoundedQueue<WriteStep>* queue, ChunkPool* pool) {
   WriteStep begin;
-  begin.name = info.name;
   begin.info = info;
   if (!queue->Push(std::move(begin), 1)) return false;
   bool complete = false;
@@ -327,7 +323,7 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
   // The writer's failure lies at an earlier entry than anything this thread
   // met after it, which the writer never reached.
   if (writer.failure() != ArchiveOk) failure = writer.failure();
-  if (failure != ArchiveOk) Refuse(failure);
+  if (failure != ArchiveOk) LastArchiveError = failure;
   return failure == ArchiveOk;
 }
 

@@ -5,13 +5,13 @@
 #include "pack/pack_header.h"
 
 // The checks of a pack, in the one order that both the program and the
-// publisher's tool apply; the first failing one is the verdict. The
+// publisher's tool apply: its length before anything is read, then its
+// header and signature; the first failing one is the verdict. The
 // signature check is passed in: CryptoAPI in the program, OpenSSL in the
 // tool. What follows them (opening the payload) is each one's own.
 
 enum class PackCheck {
   Ok,
-  LengthError,      // 2 GiB or more ("Pack blob length error")
   TooSmall,         // fewer than 16 bytes, or a signature past the end ("Pack too small")
   MagicMismatch,    // "Magic mismatch"
   VersionMismatch,  // "Version mismatch"

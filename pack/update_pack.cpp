@@ -97,9 +97,6 @@ void UpdatePack::Load(CountedRef<BlobStream> stream, const std::wstring& rootDir
   switch (CheckLoadedPack(packBytes.get(), size, verify, &layout)) {
     case PackCheck::Ok:
       break;
-    case PackCheck::LengthError:
-      DebugTrace(L"Pack blob length error\n");
-      return;
     case PackCheck::TooSmall:
       DebugTrace(L"Pack too small\n");
       return;

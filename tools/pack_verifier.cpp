@@ -42,10 +42,6 @@ PackReport VerifyPack(const std::vector<unsigned char>& pack, const PublicKeyPar
   switch (check) {
     case PackCheck::Ok:
       break;
-    case PackCheck::LengthError:  // handled above, before anything was read
-      report.verdict = PackVerdict::LengthError;
-      report.message = "Pack blob length error: the pack is 2 GiB or more";
-      return report;
     case PackCheck::TooSmall:
       report.verdict = PackVerdict::TooSmall;
       report.message = report.hasHeader ? "Pack too small: the signature length runs past the end"
