@@ -43,7 +43,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(WINE_LOADER /usr/lib/wine/wine64)
 else()
   set(WINE_ARCH win32)
-  set(WINE_LOADER wine)
+  set(WINE_LOADER /usr/lib/wine/wine)
 endif()
 configure_file(cmake/wine-env.sh.in ${WINE_ROOT}/wine-env.sh @ONLY)
 configure_file(cmake/wine-run.sh.in ${WINE_ROOT}/wine-run @ONLY
