@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "fileutil/file_identity.h"
 #include "fileutil/file_operations.h"
 #include "fileutil/long_path.h"
 
@@ -30,8 +31,30 @@ struct SearchLevel {
   // A link stands in this directory or below it, so the directory cannot
   // be emptied without going through the link: it is left alone.
   bool holdsLink = false;
+  // The directory's own resolved path, read once its first entry is judged.
+  std::wstring finalPath;
 
   void Advance() { hasEntry = FindNextFileW(search.get(), &entry) != 0; }
+
+  // True when the current entry is reached through a link although it is
+  // not flagged as one: Wine shows a Unix symbolic link to a file as the
+  // file itself. Its resolved path then lies elsewhere than this
+  // directory's.
+  bool EntryIsHiddenLink() {
+    if (finalPath.empty()) {
+      const UniqueFileHandle self = OpenNameItself(directory, FILE_READ_ATTRIBUTES);
+      if (self) finalPath = FinalPathOf(self.get());
+    }
+    const UniqueFileHandle child =
+        OpenNameItself(JoinPath(directory, entry.cFileName), FILE_READ_ATTRIBUTES);
+    if (!child) {
+      // Gone since the search delivered it: the walk meets that as it
+      // would without this look. Anything else cannot be told from a link.
+      const DWORD reason = GetLastError();
+      return reason != ERROR_FILE_NOT_FOUND && reason != ERROR_PATH_NOT_FOUND;
+    }
+    return IsReachedThroughLink(child.get(), finalPath, entry.cFileName);
+  }
 };
 
 std::unique_ptr<SearchLevel> StartSearch(const std::wstring& directory) {
@@ -140,7 +163,7 @@ bool WalkTree(const std::wstring& directory, TreeAction action, bool continueOnE
     // up into it). It is neither entered nor handed to the action: whether
     // deleting a link at restart deletes its target is not something to
     // rely on.
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || level.EntryIsHiddenLink()) {
       level.holdsLink = true;
       level.Advance();
       continue;

@@ -116,9 +116,9 @@ bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
 
 bool MakeFileLink(const std::wstring& link, const std::wstring& target) {
   if (CreateSymbolicLinkW(link.c_str(), target.c_str(), 0) && IsFileLink(link)) return true;
-  // Wine shows a Unix symbolic link to a file as the file itself, so no
-  // caller could tell it from one; it is removed again.
-  if (MakeUnixSymbolicLink(link, target, &Exists) && IsFileLink(link)) return true;
+  // Wine shows a Unix symbolic link to a file as the file itself: only the
+  // path its handle resolves to gives it away.
+  if (MakeUnixSymbolicLink(link, target, &Exists)) return true;
   RemoveDirectoryLink(link);
   return false;
 }

@@ -11,10 +11,10 @@ namespace fileutil_test {
 // when link then reports the directory and reparse-point attributes.
 bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
 
-// Makes link a symbolic link to the file target. True when the platform
-// then reports link as a reparse point that is not a directory; false, with
-// nothing left behind, where it cannot (Wine shows a Unix symbolic link to
-// a file as the file itself).
+// Makes link a symbolic link to the file target: a Windows symbolic link
+// (a reparse point) where the platform makes one, under Wine a Unix symbolic
+// link, which Wine shows as the file itself. False, with nothing left
+// behind, where neither can be made.
 bool MakeFileLink(const std::wstring& link, const std::wstring& target);
 
 // Removes a link made by MakeDirectoryLink or MakeFileLink, never what it points to; true
