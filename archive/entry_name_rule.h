@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 #include <type_traits>
 
@@ -12,6 +13,16 @@
 // The longest stored name the reader takes: its wide form and terminator
 // must fit in 260 characters.
 constexpr std::size_t kLongestEntryName = 258;
+
+// True when the bytes stored as an entry's name can name a file at all:
+// not empty, no zero byte (a name cut there would be another file's), and
+// short enough that the wide form and its terminator fit in 260
+// characters. The program refuses the other names whole; decoding in the
+// machine's ANSI code page, which only the program can try, comes after.
+inline bool IsStorableEntryName(std::string_view bytes) {
+  return !bytes.empty() && bytes.size() <= kLongestEntryName &&
+         std::memchr(bytes.data(), '\0', bytes.size()) == nullptr;
+}
 
 // True when an entry name, appended to the staging directory, names a place
 // inside it. Refused: a leading separator (root-relative or UNC), any ':'
@@ -82,4 +93,32 @@ bool NamesReservedDevice(std::basic_string_view<Char> name) {
     start = end + 1;
   }
   return false;
+}
+
+// True when a component of the name, other than ".", ends in a dot or a
+// blank. Windows drops those from the last component of a path, but in the
+// components before it keeps the blanks and drops only one dot, so "a /x"
+// or "b../x" would be checked under one name and written under another.
+template <typename Char>
+bool HasComponentEndingInDotOrBlank(std::basic_string_view<Char> name) {
+  for (std::size_t end = 0; end <= name.size(); ++end) {
+    if (end < name.size() && name[end] != Char('/') && name[end] != Char('\\')) continue;
+    if (end == 0) continue;
+    const Char last = name[end - 1];
+    if (last != Char('.') && last != Char(' ')) continue;
+    const bool loneDot = last == Char('.') &&
+                         (end == 1 || name[end - 2] == Char('/') || name[end - 2] == Char('\\'));
+    if (!loneDot) return true;
+  }
+  return false;
+}
+
+// The rule every entry name passes before anything is written for it, in
+// the program (on the decoded name) and in the publisher's tool (on the
+// stored bytes, as code page 1252 reads them): it stays inside the staging
+// directory, names no device, and means the same place in every component.
+template <typename Char>
+bool IsSafeEntryName(std::basic_string_view<Char> name) {
+  return IsEntryNameContained(name) && !NamesReservedDevice(name) &&
+         !HasComponentEndingInDotOrBlank(name);
 }

@@ -1,6 +1,6 @@
 #include "archive/entry_record.h"
 
-#include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "archive/archive_reader.h"
@@ -71,8 +71,7 @@ std::int32_t BuildEntryRecord(ArchiveDirectory* directory, std::uint32_t index, 
   // A name is used whole or not at all: one cut at a zero byte or at the
   // buffer's end would name another file than the archive means.
   const CentralRecord& central = directory->record;
-  if (central.nameLength == 0 || central.nameLength > kLongestEntryName ||
-      std::memchr(built.name, '\0', central.nameLength) != nullptr) {
+  if (!IsStorableEntryName(std::string_view(built.name, central.nameLength))) {
     return NameNotConvertible;
   }
   if (MultiByteToWideChar(CP_ACP, 0, built.name, -1, built.wideName, 259) == 0) {

@@ -14,6 +14,7 @@
 #include "base/slim_lock.h"
 #include "base/unique_handle.h"
 #include "fileutil/directory_tree.h"
+#include "fileutil/file_identity.h"
 
 namespace {
 
@@ -58,9 +59,11 @@ class LinkCheck {
 // Creates the file of a file entry, with the final attributes from the
 // start, so that an extraction that fails or is killed part-way leaves no
 // read-only file in the way of the next one. A file that is already there
-// is deleted and created anew rather than written into: a link the platform
-// does not show as one (Wine's links to files), or a second hard link, would
-// otherwise carry the write to another place.
+// is deleted and created anew rather than written into, so a second hard
+// link keeps its contents. It is deleted through a handle that opened the
+// name itself, and only when the name is not a link: deleting a link that
+// the platform does not flag (Wine's Unix links to files) deletes its
+// target, so such a name is told by where it resolves to.
 std::int32_t CreateEntryFile(const std::wstring& target, UniqueFileHandle* file) {
   const auto create = [&] {
     file->reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -70,12 +73,23 @@ std::int32_t CreateEntryFile(const std::wstring& target, UniqueFileHandle* file)
   if (create()) return ArchiveOk;
   const DWORD reason = GetLastError();
   if (reason != ERROR_FILE_EXISTS && reason != ERROR_ALREADY_EXISTS) return FileOpenFailed;
-  const DWORD existing = GetFileAttributesW(target.c_str());
-  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return LinkInEntryPath;
+  {
+    const UniqueFileHandle existing = OpenNameItself(target, DELETE | FILE_READ_ATTRIBUTES);
+    if (!existing) {
+      // The name is taken but leads nowhere: a dangling link.
+      const DWORD missing = GetLastError();
+      return missing == ERROR_FILE_NOT_FOUND || missing == ERROR_PATH_NOT_FOUND ? LinkInEntryPath
+                                                                                : FileOpenFailed;
+    }
+    if (IsReachedThroughLink(existing.get(), target)) return LinkInEntryPath;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(existing.get(), &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return FileOpenFailed;
+    }
+    // A read-only file is refused here and stays as it was.
+    if (!DeleteOpenedFile(existing.get())) return FileOpenFailed;
   }
-  // A read-only file is refused here and stays as it was.
-  if (!DeleteFileW(target.c_str())) return FileOpenFailed;
   return create() ? ArchiveOk : FileOpenFailed;
 }
 
@@ -228,28 +242,15 @@ bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
 
 // The identity of a regular file with one name, opened without following a
 // final link; false for anything else.
-struct FileIdentity {
-  DWORD volume = 0;
-  DWORD high = 0;
-  DWORD low = 0;
-  bool operator==(const FileIdentity& other) const {
-    return volume == other.volume && high == other.high && low == other.low;
-  }
-};
-
 bool IdentifyRegularFile(const std::wstring& path, FileIdentity* identity) {
-  UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const UniqueFileHandle file = OpenNameItself(path, FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION information;
   if (!file || !GetFileInformationByHandle(file.get(), &information)) return false;
   const DWORD notRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   if ((information.dwFileAttributes & notRegular) != 0 || information.nNumberOfLinks != 1) {
     return false;
   }
-  *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
-               information.nFileIndexLow};
-  return true;
+  return ReadFileIdentity(file.get(), identity);
 }
 
 // The last component of a name, ASCII letters folded, trailing dots and
@@ -293,7 +294,7 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
     }
     info.name[sizeof info.name / sizeof info.name[0] - 1] = L'\0';
     const std::wstring_view name(info.name);
-    if (!IsEntryNameContained(name) || NamesReservedDevice(name)) {
+    if (!IsSafeEntryName(name)) {
       failure = UnsafeEntryName;
       break;
     }

@@ -235,7 +235,11 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileName{"C:\\escape.txt", false},
                       HostileName{"before.txt:escape", false},
                       HostileName{"../escape-dir/", true}, HostileName{"..", true},
-                      HostileName{"sub/..", false}));
+                      HostileName{"sub/..", false},
+                      // Checked under one name, written under another.
+                      HostileName{"a /evil.txt", false}, HostileName{"b../dots.txt", false},
+                      HostileName{"c /made/", true}, HostileName{"trailing.", false},
+                      HostileName{"blank ", false}));
 
 // Windows opens the device for these names wherever they stand, so such an
 // entry would report success without its file; it is refused like an
@@ -263,8 +267,8 @@ TEST(EntryNameRuleTest, DeviceNamesAreToldFromOrdinaryNames) {
 TEST(EntryNameRuleTest, NamesThatStayInsideAreAccepted) {
   for (const std::wstring_view name :
        {L"a.txt", L"dir/", L"dir/sub/file", L"dir\\file", L"..hidden", L"a..b", L"x/..y/z",
-        L"./file", L"dir/./file", L"dots.in.name", L""}) {
-    EXPECT_TRUE(IsEntryNameContained(name)) << testkit::Narrow(std::wstring(name));
+        L"./file", L"dir/./file", L"dots.in.name", L".", L"dir/.", L""}) {
+    EXPECT_TRUE(IsSafeEntryName(name)) << testkit::Narrow(std::wstring(name));
   }
 }
 

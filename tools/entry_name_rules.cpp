@@ -17,19 +17,11 @@ std::string CheckEntryName(const std::string& name) {
     return "name leads outside the staging directory";
   }
   if (NamesReservedDevice(std::string_view(name))) return "name component is a Windows device name";
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find_first_of("/\\", start);
-    if (end == std::string::npos) end = name.size();
-    const std::string_view component(name.data() + start, end - start);
-    if (component.find_first_of("<>\"|?*") != std::string_view::npos) {
-      return "name holds a character Windows does not allow";
-    }
-    if (!component.empty() && (component.back() == '.' || component.back() == ' ') &&
-        component != ".") {
-      return "name component ends in a dot or blank, which Windows drops";
-    }
-    start = end + 1;
+  if (HasComponentEndingInDotOrBlank(std::string_view(name))) {
+    return "name component ends in a dot or blank, which Windows drops";
+  }
+  if (name.find_first_of("<>\"|?*") != std::string::npos) {
+    return "name holds a character Windows does not allow";
   }
   return std::string();
 }

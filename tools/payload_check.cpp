@@ -68,7 +68,6 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
     const CentralRecord record = directory->record;
     PayloadEntry entry;
     entry.name.assign(nameBytes, std::min<std::size_t>(record.nameLength, kNameCapacity));
-    entry.name = entry.name.c_str();  // the program reads the name up to a zero byte
     entry.method = record.method;
     entry.externalAttributes = record.externalAttributes;
     entry.compressedSize = record.compressedSize;
@@ -91,17 +90,27 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
       report.entries.back().hasModificationTime = true;
       report.entries.back().modificationTime = static_cast<std::uint32_t>(times.modification);
     }
-    if (record.nameLength > kLongestEntryName) {
-      return Refuse(report, PayloadVerdict::BadEntry,
-                    where + ": its name is 259 bytes or longer");
+    // The program takes a stored name whole or refuses it; the same rule on
+    // the same bytes, then the rule on what the name would name.
+    if (!IsStorableEntryName(entry.name)) {
+      const char* why = record.nameLength > kLongestEntryName ? "is 259 bytes or longer"
+                        : record.nameLength == 0               ? "is empty"
+                                                               : "holds a zero byte";
+      return Refuse(report, PayloadVerdict::BadEntry, where + ": its name " + why);
     }
-    if (!IsEntryNameContained(std::string_view(entry.name))) {
+    const std::string_view name(entry.name);
+    if (!IsEntryNameContained(name)) {
       return Refuse(report, PayloadVerdict::UnsafeName,
                     where + " \"" + entry.name + "\": the name leads outside the staging directory");
     }
-    if (NamesReservedDevice(std::string_view(entry.name))) {
+    if (NamesReservedDevice(name)) {
       return Refuse(report, PayloadVerdict::UnsafeName,
                     where + " \"" + entry.name + "\": the name is a Windows device name");
+    }
+    if (!IsSafeEntryName(name)) {
+      return Refuse(report, PayloadVerdict::UnsafeName,
+                    where + " \"" + entry.name +
+                        "\": a component ends in a dot or blank, which Windows drops");
     }
 
     if (entry.directory) {

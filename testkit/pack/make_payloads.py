@@ -88,6 +88,10 @@ def main():
         "dotdot-directory": "../escape-directory/",
         "device-com0": "COM0",
         "device-lpt0": "lpt0.log",
+        "blank-level": "a /evil.txt",
+        "dot-level": "b../dots.txt",
+        "blank-directory": "c /made/",
+        "trailing-dot": "trailing.",
     }
     for case, name in sorted(unsafe.items()):
         attributes = WINDOWS_DIRECTORY if name.endswith("/") else WINDOWS_ARCHIVE
@@ -96,6 +100,19 @@ def main():
             (windows_entry(name, attributes), b"" if name.endswith("/") else b"escaped\n"),
             (windows_entry("after.txt"), b"never reached\n"),
         ])
+
+    # Stored names the reader refuses whole: empty, and one with a zero byte
+    # (zipfile cuts a name there, so the byte is put in afterwards).
+    for case, name in (("empty", ""), ("zero-byte", "app/abXd.txt")):
+        path = os.path.join(out, "badname-%s.zip" % case)
+        write_zip(path, [
+            (windows_entry("before.txt"), b"written before the refused entry\n"),
+            (windows_entry(name), b"never written\n"),
+        ])
+        with open(path, "rb") as f:
+            data = f.read()
+        with open(path, "wb") as f:
+            f.write(data.replace(b"app/abXd.txt", b"app/ab\0d.txt"))
 
     with open(os.path.join(out, "not-a-zip.bin"), "wb") as f:
         f.write(b"This payload is signed but it is not a ZIP archive.\n" * 8)
