@@ -34,6 +34,11 @@ FileBlobStream::~FileBlobStream() {
   DeleteCriticalSection(&lock_);
 }
 
+bool FileBlobStream::IdentifyFile(FileIdentity* identity) {
+  CriticalSectionLock hold(lock_);
+  return file_ && ReadFileIdentity(file_->handle.get(), identity);
+}
+
 bool FileBlobStream::HasChanged() {
   const std::uint64_t now = ReadLastWriteTime(file_->path);
   if (writeStamp_ == kNoFileTime) {

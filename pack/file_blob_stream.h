@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fileutil/disk_file.h"
+#include "fileutil/file_identity.h"
 #include "pack/blob_stream.h"
 
 // A BlobStream over a file opened read-only by path. The file stays open to
@@ -30,6 +31,10 @@ class FileBlobStream : public BlobStream {
   // Queried once, then cached; still fails once the file has changed.
   std::int64_t GetLength() override;
   bool DescribeSource(std::vector<BlobSourceInfo>& list) override;
+
+  // Which file the stream reads, through its own handle: the file that was
+  // read, whatever its path names later. False without an open file.
+  bool IdentifyFile(FileIdentity* identity);
 
  private:
   // With the lock held: whether the last-write time moved since the stamp

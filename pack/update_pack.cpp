@@ -37,6 +37,7 @@ UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDir
   }
   CountedRef<BlobStream> stream(created);
   Load(stream, rootDirectory);
+  packFileKnown = archive != nullptr && created->IdentifyFile(&packFile);
   // The last reference goes with `stream`: the pack file is closed here.
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/archive_reader.h"
+#include "fileutil/file_identity.h"
 #include "pack/blob_stream.h"
 
 // A loaded update pack: the whole file in memory and its payload opened in
@@ -35,6 +36,11 @@ class UpdatePack {
   boost::shared_array<unsigned char> packBytes;
   // Present exactly when every check passed and the payload opened.
   ArchiveHandle* archive = nullptr;
+  // The file that was read, taken from the handle that read it, for a
+  // caller that deletes the pack later: its path may name another file by
+  // then. Valid when packFileKnown.
+  FileIdentity packFile;
+  bool packFileKnown = false;
 
  private:
   // Reads, checks and opens the pack; the stream reference it is handed is

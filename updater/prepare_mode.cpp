@@ -1,10 +1,11 @@
 #include "updater/prepare_mode.h"
 
+#include <optional>
 #include <string_view>
 
 #include "archive/archive_reader.h"
 #include "archive/payload_extraction.h"
-#include "fileutil/file_operations.h"
+#include "fileutil/file_identity.h"
 #include "fileutil/long_path.h"
 #include "pack/update_pack.h"
 #include "updater/exit_codes.h"
@@ -34,18 +35,46 @@ bool IsFullyQualified(const std::wstring& path) {
 bool IsUsableSubDirectory(const std::wstring& subDirectory) {
   if (subDirectory.find(L'"') != std::wstring::npos) return false;
   const std::wstring_view name(subDirectory);
-  return subDirectory.empty() || (IsEntryNameContained(name) && !NamesReservedDevice(name));
+  return subDirectory.empty() || IsSafeEntryName(name);
 }
+
+// The staging directory is created through the long form, which keeps a
+// name's trailing dots and blanks, and written through the ordinary form,
+// which drops them: with such a component the two would be different
+// directories (one perhaps a link planted beside the other).
+bool HasOneSpelling(const std::wstring& stagingDirectory) {
+  std::size_t start = HasPrefix(stagingDirectory, UncPathPrefix) ? UncPathPrefix.size() : 3;
+  while (start < stagingDirectory.size()) {
+    std::size_t end = stagingDirectory.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = stagingDirectory.size();
+    if (end > start && (stagingDirectory[end - 1] == L'.' || stagingDirectory[end - 1] == L' ')) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+// Install mode refuses a module path of this many characters or more; a
+// scheduled updater that long could never clean up after itself.
+constexpr std::size_t kLongestUsableUpdaterPath = 259;
 
 }  // namespace
 
 std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& stagingDirectory,
-                              const std::wstring& stagedUpdater) {
+                              const std::wstring& subDirectory,
+                              std::optional<FileIdentity>* packRead) {
   // Rooted at the staging directory: the payload's directory entries land
   // there whatever the current directory is.
   UpdatePack pack(packPath, stagingDirectory);
   if (pack.archive == nullptr) {
     return kPackNotLoaded;
+  }
+  // An install scheduled by an earlier prepare would otherwise run at the
+  // next logon on a tree this one is about to change, also when this one
+  // fails part-way.
+  if (!RemoveRunOnceValue(kRunOnceValueName)) {
+    return kScheduleNotCleared;
   }
   if (!pack.ExtractPayload(stagingDirectory)) {
     // A failure outside the reader leaves its last code, 0 from the open, in
@@ -54,10 +83,16 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
     return code != 0 ? code : kExtractionFailed;
   }
   // The updater that will run at logon must be one this run unpacked, not a
-  // file planted beside the payload or one outside it.
-  if (!IsUnpackedFile(pack.archive, stagingDirectory, stagedUpdater)) {
+  // file planted beside the payload or one outside it, and reached without
+  // a link at any level below the staging directory: at logon its own
+  // directory would otherwise be the link, and its clean-up would go
+  // through it.
+  const std::wstring updaterBelowStaging = subDirectory + L"\\updater.exe";
+  if (!IsReachedWithoutLinks(stagingDirectory, updaterBelowStaging) ||
+      !IsUnpackedFile(pack.archive, stagingDirectory, stagingDirectory + updaterBelowStaging)) {
     return kUpdaterNotUnpacked;
   }
+  if (packRead != nullptr && pack.packFileKnown) *packRead = pack.packFile;
   return 0;
 }
 
@@ -73,21 +108,27 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   }
   stagingDirectory += L'\\';
   // Nothing is read or written for a staging directory that depends on the
-  // current directory, or for a sub-directory that cannot be scheduled.
-  if (!IsFullyQualified(stagingDirectory) || !IsUsableSubDirectory(subDirectory)) {
+  // current directory or has two spellings, for a sub-directory that cannot
+  // be scheduled, or for an updater path that install mode could not use.
+  if (!IsFullyQualified(stagingDirectory) || !HasOneSpelling(stagingDirectory) ||
+      !IsUsableSubDirectory(subDirectory) ||
+      (stagingDirectory + subDirectory + L"\\updater.exe").size() > kLongestUsableUpdaterPath) {
     return kExitPackFailed;
   }
 
-  const std::wstring stagedUpdater = stagingDirectory + subDirectory + L"\\updater.exe";
-  if (UnpackUpdatePack(packPath, stagingDirectory, stagedUpdater) != 0) {
+  std::optional<FileIdentity> packRead;
+  if (UnpackUpdatePack(packPath, stagingDirectory, subDirectory, &packRead) != 0) {
     return kExitPackFailed;
   }
   if (!writeRunOnce(kRunOnceValueName, ComposeRunOnceCommand(stagingDirectory, subDirectory))) {
     return kExitRunOnceFailed;
   }
-  // The pack has served its purpose; a copy that cannot be deleted (read-only,
-  // in use) is left behind rather than failing an update that is scheduled.
-  RemoveFile(packPath);
+  // The pack has served its purpose. Only the file that was read and
+  // verified is deleted: by now its path may lead elsewhere (its folder
+  // renamed and a link put in its place), and this process runs elevated.
+  // A copy that cannot be deleted (read-only, in use, replaced) is left
+  // behind rather than failing an update that is scheduled.
+  if (packRead) RemoveFileIfSame(packPath, *packRead);
   return kExitPrepared;
 }
 

@@ -17,6 +17,7 @@
 #include "testkit/scoped_temp_dir.h"
 #include "testkit/updater/mode_test_support.h"
 #include "updater/exit_codes.h"
+#include "updater/runonce_entry.h"
 
 namespace {
 
@@ -217,26 +218,83 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"AbsoluteSubDirectory", nullptr, L"C:\\other", false},
         ArgumentCase{"DeviceSubDirectory", nullptr, L"nul", false},
         ArgumentCase{"SubDirectoryThePayloadLacks", nullptr, L"planted", true},
-        ArgumentCase{"SubDirectoryClimbsBackIn", nullptr, L"LETTERWING UPDATE\\..\\planted", false}),
+        ArgumentCase{"SubDirectoryClimbsBackIn", nullptr, L"LETTERWING UPDATE\\..\\planted", false},
+        ArgumentCase{"SubDirectoryEndsInABlank", nullptr, L"planted ", false},
+        // Made in long form under one name, written under another.
+        ArgumentCase{"StagingEndsInADot", L"C:\\lw-stage.\\x", kSubDirectory, false},
+        ArgumentCase{"StagingLevelEndsInABlank", L"C:\\lw-stage \\x", kSubDirectory, false}),
     [](const ::testing::TestParamInfo<ArgumentCase>& param) { return std::string(param.param.name); });
 
-// Junctions and directory links already in the staging directory are never
-// written through: the entry is refused before anything is written for it.
-TEST_F(PrepareModeTest, ADirectoryLinkInTheStagingDirectoryIsNotWrittenThrough) {
+// Links already in the staging directory are never written or deleted
+// through, whether the platform flags them (junctions, directory links) or
+// not (Wine's Unix links to files): 141, the link's target as it was, the
+// pack kept, nothing scheduled.
+struct PlantedLink {
+  const char* name;
+  const wchar_t* link;    // below the staging directory
+  const wchar_t* target;  // below the scratch directory; made when missing
+  bool directory;
+  const wchar_t* subDirectory;
+};
+
+class PrepareModeLinkTest : public PrepareModeTest,
+                            public ::testing::WithParamInterface<PlantedLink> {};
+
+TEST_P(PrepareModeLinkTest, IsNeitherWrittenNorDeletedThrough) {
+  const PlantedLink& c = GetParam();
   CopyPack(L"letterwing-update.pack");
   const std::wstring outside = scratch_.Join(L"outside");
   ASSERT_TRUE(modetest::PlantFile(outside + L"\\updater.exe", "not the update's"));
+  ASSERT_TRUE(modetest::PlantFile(outside + L"\\victim.txt", "not the update's"));
   ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
-  const std::wstring link = staging_ + L"\\" + kSubDirectory;
-  if (!fileutil_test::MakeDirectoryLink(link, outside)) GTEST_SKIP() << "no directory link here";
-  EXPECT_EQ(RunPrepare(staging_, staging_), static_cast<DWORD>(kExitPackFailed));
+  const std::wstring link = staging_ + L"\\" + c.link;
+  const std::wstring target = scratch_.Join(c.target);
+  ASSERT_TRUE(c.directory ? testkit::DirectoryExists(target) ||
+                                modetest::PlantFile(target + L"\\planted.txt", "planted")
+                          : testkit::FileExists(target) || modetest::PlantFile(target, "planted"));
+  CreateDirectoryW(link.substr(0, link.rfind(L'\\')).c_str(), nullptr);
+  if (!(c.directory ? fileutil_test::MakeDirectoryLink(link, target)
+                    : fileutil_test::MakeFileLink(link, target))) {
+    GTEST_SKIP() << "no such link can be made here";
+  }
+  EXPECT_EQ(RunPrepare(staging_, staging_, c.subDirectory), static_cast<DWORD>(kExitPackFailed));
   EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(link));
-  EXPECT_EQ(testkit::ListDirectory(outside), L"updater.exe");
-  std::string bytes;
-  ASSERT_TRUE(testkit::ReadFileBytes(outside + L"\\updater.exe", &bytes));
-  EXPECT_EQ(bytes, "not the update's");
+  EXPECT_EQ(testkit::ListDirectory(outside), L"updater.exe,victim.txt");
+  for (const wchar_t* name : {L"\\updater.exe", L"\\victim.txt"}) {
+    std::string bytes;
+    ASSERT_TRUE(testkit::ReadFileBytes(outside + name, &bytes));
+    EXPECT_EQ(bytes, "not the update's");
+  }
   EXPECT_TRUE(testkit::FileExists(pack_));
   ExpectNothingScheduled();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, PrepareModeLinkTest,
+    ::testing::Values(
+        PlantedLink{"PayloadDirectoryIsADirectoryLink", kSubDirectory, L"outside", true,
+                    kSubDirectory},
+        PlantedLink{"PayloadFileIsAFileLink", L"Letterwing Update\\letterwing.msi",
+                    L"outside\\victim.txt", false, kSubDirectory},
+        // Reached through these links, the scheduled updater is one the
+        // payload wrote; at logon its own directory would be the link.
+        PlantedLink{"ScheduledDirectoryIsADirectoryLink", L"L", L"stage\\Letterwing Update", true,
+                    L"L"},
+        PlantedLink{"ScheduledUpdaterIsAFileLink", L"L\\updater.exe",
+                    L"stage\\Letterwing Update\\updater.exe", false, L"L"}),
+    [](const ::testing::TestParamInfo<PlantedLink>& param) { return std::string(param.param.name); });
+
+// A pack path that is a link is read through, but the link is not deleted,
+// for that would delete what it points to.
+TEST_F(PrepareModeTest, APackPathThatIsAFileLinkKeepsItsTarget) {
+  const std::wstring real = scratch_.Join(L"real.pack");
+  ASSERT_TRUE(CopyFileW(testkit::BuiltProgramPath(L"letterwing-update.pack").c_str(), real.c_str(),
+                        FALSE));
+  if (!fileutil_test::MakeFileLink(pack_, real)) GTEST_SKIP() << "no file link here";
+  EXPECT_EQ(RunPrepare(staging_, staging_), 0u);
+  EXPECT_TRUE(testkit::FileExists(real));
+  EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(pack_));
+  ExpectStagedPayload();
 }
 
 // A file already there is replaced by a new one, never written into: a
@@ -258,6 +316,8 @@ TEST_F(PrepareModeTest, AFileAlreadyThereIsReplacedNotWrittenInto) {
 }
 
 TEST_F(PrepareModeTest, ADamagedPayloadGives141AndKeepsWhatWasWritten) {
+  // An earlier prepare's install would run on the half-replaced tree.
+  ASSERT_TRUE(WriteRunOnceValue(kRunOnceValueName, ExpectedCommand(staging_ + L"\\")));
   // Signed, so it loads; its last entry (the updater) fails its CRC check.
   CopyPack(L"letterwing-update-damaged.pack");
   EXPECT_EQ(RunPrepare(staging_, staging_), static_cast<DWORD>(kExitPackFailed));
@@ -288,7 +348,65 @@ TEST_F(PrepareModeTest, UnpackReportsAFailureOutsideTheReaderAsNonZero) {
             kPackNotLoaded);
 }
 
+// Install mode refuses an own path of 260 characters or more, so prepare
+// schedules none and writes nothing. (Beside an updater path of 256,
+// "letterwing.msi" still fits in 260 characters.)
+TEST_F(PrepareModeTest, SchedulesOnlyAnUpdaterPathInstallModeCanUse) {
+  const std::wstring tail = std::wstring(L"\\") + kSubDirectory + L"\\updater.exe";
+  for (const std::size_t length : {256u, 260u}) {
+    CopyPack(L"letterwing-update.pack");
+    std::wstring staging = scratch_.Join(L"s");
+    staging += std::wstring(length - staging.size() - tail.size(), L'x');
+    const DWORD code = RunPrepare(staging, scratch_.path());
+    if (length == 256) {
+      EXPECT_EQ(code, 0u);
+      std::wstring value;
+      EXPECT_TRUE(testkit::ReadRunOnceValue(&value));
+      EXPECT_EQ(value, ExpectedCommand(staging + L"\\"));
+    } else {
+      EXPECT_EQ(code, static_cast<DWORD>(kExitPackFailed));
+      EXPECT_FALSE(testkit::DirectoryExists(staging));
+      EXPECT_TRUE(testkit::FileExists(pack_));
+    }
+  }
+}
+
 bool RefuseRunOnce(const std::wstring&, const std::wstring&) { return false; }
+
+// Between the read and the deletion of the pack, the folder that holds it
+// is renamed and another put in its place: a plain folder with another
+// "update.pack", or a link to one. The file that was read is not deleted
+// by a path that now names another.
+std::wstring g_packFolder;
+bool g_swapToLink = false;
+bool SwapPackFolder(const std::wstring&, const std::wstring&) {
+  if (!MoveFileW(g_packFolder.c_str(), (g_packFolder + L"-moved").c_str())) return false;
+  const std::wstring other = g_swapToLink ? g_packFolder + L"-other" : g_packFolder;
+  if (!modetest::PlantFile(other + L"\\update.pack", "someone else's")) return false;
+  return !g_swapToLink || fileutil_test::MakeDirectoryLink(g_packFolder, other);
+}
+
+TEST_F(PrepareModeTest, OnlyThePackThatWasReadIsDeleted) {
+  g_packFolder = scratch_.Join(L"packs");
+  ASSERT_TRUE(CreateDirectoryW(g_packFolder.c_str(), nullptr));
+  pack_ = g_packFolder + L"\\update.pack";
+  for (const bool toLink : {false, true}) {
+    g_swapToLink = toLink;
+    CopyPack(L"letterwing-update.pack");
+    EXPECT_EQ(RunPrepareModeWith(staging_, pack_, kSubDirectory, &SwapPackFolder), kExitPrepared);
+    std::string bytes;
+    EXPECT_TRUE(testkit::ReadFileBytes(pack_, &bytes)) << toLink;
+    EXPECT_EQ(bytes, "someone else's");
+    EXPECT_TRUE(testkit::FileExists(g_packFolder + L"-moved\\update.pack")) << toLink;
+    if (toLink) {
+      EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(g_packFolder));
+    }
+    ASSERT_TRUE(testkit::RemoveTreeNow(g_packFolder + L"-moved"));
+    testkit::RemoveTreeNow(g_packFolder + L"-other");
+    testkit::RemoveTreeNow(g_packFolder);
+    ASSERT_TRUE(CreateDirectoryW(g_packFolder.c_str(), nullptr));
+  }
+}
 
 TEST_F(PrepareModeTest, ARefusedRunOnceWriteGives152AndKeepsStagedFilesAndPack) {
   CopyPack(L"letterwing-update.pack");

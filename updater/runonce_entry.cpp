@@ -23,6 +23,23 @@ bool WriteRunOnceValue(const std::wstring& valueName, const std::wstring& text) 
   return SetLocalMachineString(kRunOnceKey, valueName, text);
 }
 
+bool RemoveRunOnceValue(const std::wstring& valueName) {
+  UniqueRegistryKey key;
+  LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, key.receive());
+  if (opened == ERROR_SUCCESS) {
+    const LONG deleted = RegDeleteValueW(key.get(), valueName.c_str());
+    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
+  }
+  if (opened == ERROR_FILE_NOT_FOUND) return true;
+  // Without the right to change the key, it may still be known that
+  // nothing is scheduled.
+  opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_QUERY_VALUE, key.receive());
+  if (opened == ERROR_FILE_NOT_FOUND) return true;
+  return opened == ERROR_SUCCESS &&
+         RegQueryValueExW(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+             ERROR_FILE_NOT_FOUND;
+}
+
 std::wstring ComposeRunOnceCommand(const std::wstring& stagingDirectory,
                                    const std::wstring& subDirectory) {
   return L"\"" + stagingDirectory + subDirectory + L"\\updater.exe\" action";

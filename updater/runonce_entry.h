@@ -20,6 +20,11 @@ bool SetLocalMachineString(const std::wstring& subKey, const std::wstring& value
 // SetLocalMachineString under the RunOnce key.
 bool WriteRunOnceValue(const std::wstring& valueName, const std::wstring& text);
 
+// Removes the value from the RunOnce key; true when no such value is there
+// afterwards (also when there was none, or no key). False when it is there
+// and could not be removed (writing under HKLM needs administrator rights).
+bool RemoveRunOnceValue(const std::wstring& valueName);
+
 // The command that RunOnce runs: the staged updater's path in double quotes,
 // then " action". stagingDirectory already ends with its one appended
 // backslash; nothing else is added or folded, so a staging directory that
