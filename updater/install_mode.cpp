@@ -1,5 +1,6 @@
 #include "updater/install_mode.h"
 
+#include "fileutil/directory_protection.h"
 #include "fileutil/directory_tree.h"
 #include "fileutil/long_path.h"
 #include "updater/exit_codes.h"
@@ -57,6 +58,12 @@ int RunInstallModeWith(InstallerLauncher launch) {
     launch(verb, installer, parameters, updaterDirectory, &exitCode);
   }
 
+  // The deletions are registered by path. Once nobody but administrators
+  // may change the names in the directory, nobody else can swap one of its
+  // sub-directories for a link before the restart and send a deletion
+  // elsewhere. Where that cannot be done, the directory is cleaned all the
+  // same.
+  RestrictToAdministrators(updaterDirectory);
   RemoveTreeOnReboot(updaterDirectory);
   return static_cast<int>(exitCode);
 }

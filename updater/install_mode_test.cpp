@@ -5,6 +5,9 @@
 #include "updater/install_mode.h"
 
 #include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "fileutil/directory_protection.h"
 #include "testkit/last_error.h"
 #include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
@@ -62,6 +66,30 @@ class InstallModeTest : public ::testing::Test {
     EXPECT_TRUE(modetest::ChildrenComeFirst(added));
     ASSERT_FALSE(added.empty());
     EXPECT_EQ(added.back(), modetest::PendingForm(directory_));
+  }
+
+  // Protected (nothing inherited), with two entries: SYSTEM and the
+  // Administrators group.
+  static bool OnlyAdministratorsMayChange(const std::wstring& directory, std::string* text) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL list = nullptr;
+    if (GetNamedSecurityInfoW(directory.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+      return false;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    wchar_t* sddl = nullptr;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+      *text = testkit::Narrow(sddl);
+      LocalFree(sddl);
+    }
+    const bool restricted = (control & SE_DACL_PROTECTED) != 0 && list != nullptr &&
+                            list->AceCount == 2;
+    LocalFree(descriptor);
+    return restricted;
   }
 
   modetest::MenuHelperOff menuHelperOff_;
@@ -206,6 +234,21 @@ TEST_F(InstallModeTest, AnInstallerThatCannotStartGivesZeroAndStillSchedules) {
   const testkit::ProgramRun run = Run(probe, L"action-unstartable");
   EXPECT_EQ(run.exitCode, 0u);
   ExpectWholeDirectoryScheduled(tree);
+}
+
+// Before the deletions are registered by path, the directory is left to
+// administrators, so that nobody else can swap a sub-directory for a link.
+TEST_F(InstallModeTest, LeavesItsDirectoryToAdministratorsBeforeTheRestart) {
+  const std::wstring kept = scratch_.Join(L"kept");
+  ASSERT_TRUE(CreateDirectoryW(kept.c_str(), nullptr));
+  std::string text;
+  if (!RestrictToAdministrators(kept) || !OnlyAdministratorsMayChange(kept, &text)) {
+    GTEST_SKIP() << "this platform keeps no access list of a file's own (Wine shows " << text
+                 << ")";
+  }
+  const std::wstring probe = Stage(L"install_mode_probe.exe", L"updater.exe");
+  EXPECT_EQ(Run(probe, L"action-unstartable").exitCode, 0u);
+  EXPECT_TRUE(OnlyAdministratorsMayChange(directory_, &text)) << text;
 }
 
 // A module path longer than the buffer (exit code 164, nothing scheduled) is
