@@ -103,7 +103,7 @@ def main():
 
     # Stored names the reader refuses whole: empty, and one with a zero byte
     # (zipfile cuts a name there, so the byte is put in afterwards).
-    for case, name in (("empty", ""), ("zero-byte", "app/abXd.txt")):
+    for case, name in (("empty", ""), ("zero-byte", "abXd.txt")):
         path = os.path.join(out, "badname-%s.zip" % case)
         write_zip(path, [
             (windows_entry("before.txt"), b"written before the refused entry\n"),
@@ -112,7 +112,7 @@ def main():
         with open(path, "rb") as f:
             data = f.read()
         with open(path, "wb") as f:
-            f.write(data.replace(b"app/abXd.txt", b"app/ab\0d.txt"))
+            f.write(data.replace(b"abXd.txt", b"ab\0d.txt"))
 
     with open(os.path.join(out, "not-a-zip.bin"), "wb") as f:
         f.write(b"This payload is signed but it is not a ZIP archive.\n" * 8)
