@@ -55,8 +55,8 @@ bool HasOneSpelling(const std::wstring& stagingDirectory) {
   return true;
 }
 
-// Install mode refuses a module path of this many characters or more; a
-// scheduled updater that long could never clean up after itself.
+// The longest updater path install mode accepts: it refuses an own path of
+// 260 characters or more, and could then never clean up after itself.
 constexpr std::size_t kLongestUsableUpdaterPath = 259;
 
 }  // namespace
