@@ -73,22 +73,14 @@ std::int32_t CreateEntryFile(const std::wstring& target, UniqueFileHandle* file)
   if (create()) return ArchiveOk;
   const DWORD reason = GetLastError();
   if (reason != ERROR_FILE_EXISTS && reason != ERROR_ALREADY_EXISTS) return FileOpenFailed;
-  {
-    const UniqueFileHandle existing = OpenNameItself(target, DELETE | FILE_READ_ATTRIBUTES);
-    if (!existing) {
-      // The name is taken but leads nowhere: a dangling link.
-      const DWORD missing = GetLastError();
-      return missing == ERROR_FILE_NOT_FOUND || missing == ERROR_PATH_NOT_FOUND ? LinkInEntryPath
-                                                                                : FileOpenFailed;
-    }
-    if (IsReachedThroughLink(existing.get(), target)) return LinkInEntryPath;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(existing.get(), &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  switch (RemoveFileItself(target)) {
+    case FileRemoval::Removed:
+      break;
+    case FileRemoval::Link:
+    case FileRemoval::Missing:  // the name is taken but leads nowhere: a dangling link
+      return LinkInEntryPath;
+    case FileRemoval::Refused:  // a read-only file stays as it was
       return FileOpenFailed;
-    }
-    // A read-only file is refused here and stays as it was.
-    if (!DeleteOpenedFile(existing.get())) return FileOpenFailed;
   }
   return create() ? ArchiveOk : FileOpenFailed;
 }

@@ -111,23 +111,29 @@ bool IsReachedWithoutLinks(const std::wstring& base, const std::wstring& relativ
   return true;
 }
 
-bool DeleteOpenedFile(HANDLE object) {
-  FILE_DISPOSITION_INFO disposition = {};
-  disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
-                                    sizeof disposition) != 0;
-}
-
-bool RemoveFileIfSame(const std::wstring& path, const FileIdentity& expected) {
-  const std::wstring longPath = ToLongPath(path);
-  const UniqueFileHandle file = OpenNameItself(longPath, DELETE | FILE_READ_ATTRIBUTES);
-  FileIdentity found;
-  if (!file || !ReadFileIdentity(file.get(), &found) || found != expected) return false;
+FileRemoval RemoveFileItself(const std::wstring& path, const FileIdentity* expected) {
+  const UniqueFileHandle file = OpenNameItself(path, DELETE | FILE_READ_ATTRIBUTES);
+  if (!file) {
+    const DWORD reason = GetLastError();
+    return reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND
+               ? FileRemoval::Missing
+               : FileRemoval::Refused;
+  }
+  if (IsReachedThroughLink(file.get(), path)) return FileRemoval::Link;
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(file.get(), &information) ||
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
+    return FileRemoval::Refused;
   }
-  if (IsReachedThroughLink(file.get(), longPath)) return false;
-  return DeleteOpenedFile(file.get());
+  FileIdentity found;
+  if (expected != nullptr && (!ReadFileIdentity(file.get(), &found) || found != *expected)) {
+    return FileRemoval::Refused;
+  }
+  // Deleted when the handle closes; a read-only file is refused and stays.
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition)
+             ? FileRemoval::Removed
+             : FileRemoval::Refused;
 }

@@ -60,12 +60,17 @@ bool IsReachedThroughLink(HANDLE object, const std::wstring& directoryFinalPath,
 // a link; "." levels name their parent again and are passed over.
 bool IsReachedWithoutLinks(const std::wstring& base, const std::wstring& relative);
 
-// Deletes the open object through its handle (opened with DELETE), so that
-// the object checked is the one deleted whatever its name now leads to. A
-// read-only file is refused and stays.
-bool DeleteOpenedFile(HANDLE object);
+// What RemoveFileItself found at the path.
+enum class FileRemoval {
+  Removed,  // a regular file reached by its own name, now deleted
+  Link,     // a link by the rule above, left alone
+  Missing,  // nothing opens by that name (for a name that is known to be
+            // taken: a dangling link)
+  Refused,  // another file than expected, a directory, read-only, in use
+};
 
-// Deletes the file at `path` only when it is still the file `expected`
-// (the long form of path is used): a regular file reached by its own name,
-// not a link, with that identity. Otherwise nothing is deleted.
-bool RemoveFileIfSame(const std::wstring& path, const FileIdentity& expected);
+// Deletes the regular file at `path` (used as given) through a handle on
+// the name itself, so that the file judged is the file deleted, whatever
+// the name leads to by then. Only when it is not a link and, where
+// `expected` is given, is that file.
+FileRemoval RemoveFileItself(const std::wstring& path, const FileIdentity* expected = nullptr);

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr DWORD kModulePathBufferLength = 261;
-constexpr DWORD kModulePathLimit = 260;
+constexpr DWORD kModulePathLimit = kLongestUpdaterPath + 1;
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 
 // Install mode ("action"): runs the Windows Installer quietly on the
@@ -12,6 +13,10 @@
 // for or its code read), or kExitNoModulePath when the updater's own path is
 // not available in full; then nothing is started or scheduled.
 int RunInstallMode();
+
+// The longest own path install mode accepts; at 260 characters the path may
+// have been cut, and it returns kExitNoModulePath.
+constexpr std::size_t kLongestUpdaterPath = 259;
 
 // How install mode starts the installer; LaunchAndWait in the product.
 using InstallerLauncher = bool (*)(const std::wstring& verb, const std::wstring& file,

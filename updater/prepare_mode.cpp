@@ -9,6 +9,7 @@
 #include "fileutil/long_path.h"
 #include "pack/update_pack.h"
 #include "updater/exit_codes.h"
+#include "updater/install_mode.h"
 #include "updater/runonce_entry.h"
 
 namespace {
@@ -54,10 +55,6 @@ bool HasOneSpelling(const std::wstring& stagingDirectory) {
   }
   return true;
 }
-
-// The longest updater path install mode accepts: it refuses an own path of
-// 260 characters or more, and could then never clean up after itself.
-constexpr std::size_t kLongestUsableUpdaterPath = 259;
 
 }  // namespace
 
@@ -112,7 +109,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   // be scheduled, or for an updater path that install mode could not use.
   if (!IsFullyQualified(stagingDirectory) || !HasOneSpelling(stagingDirectory) ||
       !IsUsableSubDirectory(subDirectory) ||
-      (stagingDirectory + subDirectory + L"\\updater.exe").size() > kLongestUsableUpdaterPath) {
+      (stagingDirectory + subDirectory + L"\\updater.exe").size() > kLongestUpdaterPath) {
     return kExitPackFailed;
   }
 
@@ -128,7 +125,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   // renamed and a link put in its place), and this process runs elevated.
   // A copy that cannot be deleted (read-only, in use, replaced) is left
   // behind rather than failing an update that is scheduled.
-  if (packRead) RemoveFileIfSame(packPath, *packRead);
+  if (packRead) RemoveFileItself(ToLongPath(packPath), &*packRead);
   return kExitPrepared;
 }
 
