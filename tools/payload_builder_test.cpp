@@ -38,10 +38,12 @@ class PayloadBuilderTest : public ::testing::Test {
     ASSERT_EQ(0, utime((fs::path(root_) / name).c_str(), &times));
   }
 
-  PayloadReport BuildAndRead(std::string* error) {
+  // A failed build fails the test here: an empty report would read as Ok.
+  void BuildAndRead(PayloadReport* report) {
     std::vector<unsigned char> payload;
-    if (!BuildPayloadFromTree(root_, &payload, error)) return PayloadReport{};
-    return CheckPayload(payload.data(), static_cast<std::uint32_t>(payload.size()));
+    std::string error;
+    ASSERT_TRUE(BuildPayloadFromTree(root_, &payload, &error)) << error;
+    *report = CheckPayload(payload.data(), static_cast<std::uint32_t>(payload.size()));
   }
 
   std::string root_;
@@ -52,9 +54,10 @@ TEST_F(PayloadBuilderTest, DirectoriesComeBeforeTheirContentsWithTimesAndAttribu
   File("b/a/deep.txt", std::string(100000, 'd'), 1600000100);
   File("a.txt", "a", 1700000000);
   fs::create_directories(fs::path(root_) / "empty");
-  std::string error;
-  const PayloadReport report = BuildAndRead(&error);
-  ASSERT_EQ(PayloadVerdict::Ok, report.verdict) << error << report.message;
+  PayloadReport report;
+  ASSERT_NO_FATAL_FAILURE(BuildAndRead(&report));
+  ASSERT_EQ(PayloadVerdict::Ok, report.verdict) << report.message;
+  ASSERT_EQ(6u, report.entries.size());
   std::vector<std::string> names;
   for (const PayloadEntry& entry : report.entries) names.push_back(entry.name);
   EXPECT_EQ((std::vector<std::string>{"a.txt", "b/", "b/a/", "b/a/deep.txt", "b/z.txt", "empty/"}),
