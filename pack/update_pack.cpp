@@ -24,7 +24,19 @@ std::unique_ptr<PayloadDigest> StartDigest(const unsigned char* pack, std::uint3
       new (std::nothrow) PayloadDigest(pack, layout.payloadOffset, layout.payloadLength));
 }
 
+unsigned char* AllocateWithNew(std::uint32_t size) {
+  return new (std::nothrow) unsigned char[size];
+}
+
+UpdatePack::BufferAllocator g_allocateBuffer = &AllocateWithNew;
+
 }  // namespace
+
+UpdatePack::BufferAllocator UpdatePack::SetBufferAllocator(BufferAllocator allocate) {
+  const BufferAllocator previous = g_allocateBuffer;
+  g_allocateBuffer = allocate != nullptr ? allocate : &AllocateWithNew;
+  return previous;
+}
 
 UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDirectory) {
   FileBlobStream* created = nullptr;
@@ -59,9 +71,8 @@ void UpdatePack::Load(CountedRef<BlobStream> stream, const std::wstring& rootDir
 
   // Memory for a pack of up to 2 GiB may well be refused; that is a failed
   // load like any unreadable pack.
-  try {
-    packBytes.reset(new unsigned char[size]);
-  } catch (const std::bad_alloc&) {
+  packBytes.reset(g_allocateBuffer(size));
+  if (!packBytes) {
     DebugTrace(L"Pack blob read error\n");
     return;
   }

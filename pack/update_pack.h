@@ -2,6 +2,7 @@
 
 #include <boost/shared_array.hpp>
 
+#include <cstdint>
 #include <string>
 
 #include "archive/archive_reader.h"
@@ -17,6 +18,14 @@
 // thread has ended when construction returns.
 class UpdatePack {
  public:
+  // How loading gets the buffer for the whole pack: null when the memory
+  // cannot be had, which is a failed load ("Pack blob read error"), not an
+  // end of the process. The product uses new[]; a test installs one that
+  // refuses, as a 32-bit process does for a pack near 2 GiB. Returns the
+  // previous one; null restores new[].
+  using BufferAllocator = unsigned char* (*)(std::uint32_t size);
+  static BufferAllocator SetBufferAllocator(BufferAllocator allocate);
+
   // The payload's directory entries, and entries with relative targets,
   // are created under rootDirectory, or under the current directory when it
   // is empty.

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "testkit/fileutil/directory_link_test_support.h"
+#include "pack/update_pack.h"
 #include "testkit/last_error.h"
+#include "testkit/pack/pack_test_support.h"
 #include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
@@ -419,6 +421,24 @@ TEST_F(PrepareModeTest, ARefusedRunOnceWriteGives152AndKeepsStagedFilesAndPack) 
 
   EXPECT_EQ(code, kExitRunOnceFailed);
   ExpectStagedPayload();
+  EXPECT_TRUE(testkit::FileExists(pack_));
+  ExpectNothingScheduled();
+}
+
+// A pack buffer the process cannot have (a 32-bit process and a pack near
+// 2 GiB; injected, so that every build takes the path) is a pack that does
+// not load.
+TEST_F(PrepareModeTest, APackBufferThatCannotBeHadGives141AndKeepsThePack) {
+  CopyPack(L"letterwing-update.pack");
+  packtest::TraceCapture trace;
+  const UpdatePack::BufferAllocator previous =
+      UpdatePack::SetBufferAllocator([](std::uint32_t) -> unsigned char* { return nullptr; });
+  const int code = RunPrepareMode(staging_, pack_, kSubDirectory);
+  UpdatePack::SetBufferAllocator(previous);
+
+  EXPECT_EQ(code, kExitPackFailed);
+  EXPECT_EQ(trace.Lines(), std::vector<std::wstring>{L"Pack blob read error\n"});
+  EXPECT_FALSE(testkit::DirectoryExists(staging_));
   EXPECT_TRUE(testkit::FileExists(pack_));
   ExpectNothingScheduled();
 }
