@@ -9,8 +9,15 @@
 #       build/fuzz/<target>/ and make the command fail.
 #
 #   scripts/fuzz.sh --short <zip|pack> <seconds> <fuzzer> <work dir> [seed dir...]
-#       The short run of the test command: starts from the repository's
-#       corpus (read only) and the ZIP archives in the seed directories.
+#       The short run of the test command. First replays the repository's
+#       corpus, each file named, so that a failure says which input it was;
+#       then fuzzes for the given time, seeded from that corpus (read only)
+#       and the ZIP archives in the seed directories, and fails unless the
+#       fuzzer reports having read every seed. The seeds are handed over as
+#       a file list, not as directories: libFuzzer's prebuilt 32-bit runtime
+#       lists directories without large-file support and silently finds no
+#       files. A line for the test command's summary goes to <work dir>/summary.
+#       FUZZ_EMULATOR, when set, names the program that runs the fuzzer.
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -29,14 +36,49 @@ run() {  # fuzzer, seconds, work dir, seed dirs...
         -print_final_stats=1 -artifact_prefix="$work/" "$work/new" "$@"
 }
 
+short_failed() {  # log, message
+    tail -n 40 "$1" >&2
+    echo "fuzz.sh: $target: $2" >&2
+    exit 1
+}
+
 if [ "${1:-}" = "--short" ]; then
     target=$2; seconds=$3; fuzzer=$4; work=$5; shift 5
+    runner=${FUZZ_EMULATOR:-}
+    corpus=$(corpus_of "$target")
     rm -rf "$work"
     mkdir -p "$work/new" "$work/seeds"
     for dir in "$@"; do
         cp "$dir"/*.zip "$work/seeds/" 2>/dev/null || true
     done
-    run "$fuzzer" "$seconds" "$work" "$(corpus_of "$target")" "$work/seeds"
+
+    corpus_files=$(find "$corpus" -type f | wc -l)
+    # shellcheck disable=SC2086
+    if ! $runner "$fuzzer" -timeout=20 -rss_limit_mb=2048 "$corpus"/* >"$work/replay.log" 2>&1; then
+        input=$(grep '^Running: ' "$work/replay.log" | tail -n 1 | cut -c 10-)
+        short_failed "$work/replay.log" "replaying ${input:-the corpus} failed (fuzzer: $runner $fuzzer)"
+    fi
+    replayed=$(grep -c '^Executed ' "$work/replay.log" || true)
+    [ "$replayed" -eq "$corpus_files" ] ||
+        short_failed "$work/replay.log" "replayed $replayed of $corpus_files corpus files"
+
+    find "$corpus" "$work/seeds" -type f | sort >"$work/seed-files"
+    if grep -q , "$work/seed-files"; then
+        echo "fuzz.sh: a seed's path holds a comma, which the seed list cannot carry" >&2
+        exit 2
+    fi
+    seeds=$(wc -l <"$work/seed-files")
+    paste -sd, "$work/seed-files" | tr -d '\n' >"$work/seed-list"
+    # shellcheck disable=SC2086
+    $runner "$fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$work/" -seed_inputs=@"$work/seed-list" \
+        "$work/new" >"$work/fuzz.log" 2>&1 || short_failed "$work/fuzz.log" "the fuzz run failed"
+    seeded=$(sed -n 's/^INFO: seed corpus: files: \([0-9]*\).*/\1/p' "$work/fuzz.log")
+    [ "${seeded:-0}" -eq "$seeds" ] ||
+        short_failed "$work/fuzz.log" "the fuzz run read ${seeded:-no} of $seeds seed files"
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/fuzz.log")
+    echo "$target: replayed $replayed corpus files; fuzzed ${seconds} s from $seeded seeds, $runs runs" |
+        tee "$work/summary"
     exit 0
 fi
 
