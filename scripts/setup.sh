@@ -13,6 +13,7 @@ libboost-dev googletest
 msitools wixl
 libssl-dev libzip-dev zlib1g-dev
 clang libclang-rt-14-dev
+gcc-multilib g++-multilib qemu-user zlib1g-dev:i386 libssl-dev:i386 libzip-dev:i386
 zip unzip libarchive-tools python3 file
 "
 
@@ -34,5 +35,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 apt-get update -q
+# Without recommends: qemu-user would bring qemu-user-binfmt, which registers
+# the emulator with the kernel for the whole machine.
 # shellcheck disable=SC2086
 apt-get install -y -q --no-install-recommends $missing

@@ -23,7 +23,7 @@ struct ToolRun {
 
 ToolRun Packtool(const std::string& arguments) {
   ToolRun run;
-  const std::string command = std::string(PACKTOOL_PATH) + " " + arguments + " 2>&1";
+  const std::string command = std::string(PACKTOOL_COMMAND) + " " + arguments + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
   char buffer[4096];
