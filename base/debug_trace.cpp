@@ -52,3 +52,5 @@ DebugTraceSink SetDebugTraceSink(DebugTraceSink sink) {
   g_sink = sink;
   return previous;
 }
+
+void WriteTraceToDebugger(const std::wstring& line) { OutputDebugStringW(line.c_str()); }

@@ -11,6 +11,10 @@ void DebugTrace(const wchar_t* format, ...);
 
 using DebugTraceSink = void (*)(const std::wstring& line);
 
-// Installs the sink (null removes it) and returns the previous one. Meant for
-// tests and for attaching a log while debugging; the product installs none.
+// Installs the sink (null removes it) and returns the previous one. Tests
+// install one that collects the lines.
 DebugTraceSink SetDebugTraceSink(DebugTraceSink sink);
+
+// The product's sink: each line goes to OutputDebugStringW, where a
+// debugger or a debug-output viewer shows it; without one it goes nowhere.
+void WriteTraceToDebugger(const std::wstring& line);

@@ -1,5 +1,6 @@
 #include "testkit/run_program.h"
 
+#include <string>
 #include <vector>
 
 #include "base/unique_handle.h"
@@ -7,23 +8,59 @@
 
 namespace testkit {
 
-ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments,
-                      const std::wstring& workingDirectory, DWORD timeoutMilliseconds) {
-  ProgramRun run;
+namespace {
+
+bool StartProgram(const std::wstring& program, const std::wstring& arguments,
+                  const std::wstring& workingDirectory, DWORD flags, ProgramRun* run,
+                  PROCESS_INFORMATION* process) {
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, flags, nullptr,
                       workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
-                      &process)) {
-    run.startError = GetLastError();
-    return run;
+                      process)) {
+    run->startError = GetLastError();
+    return false;
   }
-  run.started = true;
+  run->started = true;
+  return true;
+}
+
+// The text of an OUTPUT_DEBUG_STRING_EVENT, read from the debuggee.
+std::wstring ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
+  const std::size_t units = info.nDebugStringLength;
+  if (units == 0) return std::wstring();
+  if (info.fUnicode) {
+    std::wstring text(units, L'\0');
+    if (!ReadProcessMemory(process, info.lpDebugStringData, &text[0], units * sizeof(wchar_t),
+                           nullptr)) {
+      return std::wstring();
+    }
+    return std::wstring(text.c_str());
+  }
+  std::string bytes(units, '\0');
+  if (!ReadProcessMemory(process, info.lpDebugStringData, &bytes[0], units, nullptr)) {
+    return std::wstring();
+  }
+  bytes.resize(std::char_traits<char>::length(bytes.c_str()));
+  std::wstring text(bytes.size(), L'\0');
+  const int made = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                       text.empty() ? nullptr : &text[0],
+                                       static_cast<int>(text.size()));
+  text.resize(made > 0 ? static_cast<std::size_t>(made) : 0);
+  return text;
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments,
+                      const std::wstring& workingDirectory, DWORD timeoutMilliseconds) {
+  ProgramRun run;
+  PROCESS_INFORMATION process = {};
+  if (!StartProgram(program, arguments, workingDirectory, 0, &run, &process)) return run;
   UniqueProcessHandle thread(process.hThread);
   UniqueProcessHandle child(process.hProcess);
   if (WaitForSingleObject(child.get(), timeoutMilliseconds) != WAIT_OBJECT_0) {
@@ -33,6 +70,59 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
   }
   GetExitCodeProcess(child.get(), &run.exitCode);
   return run;
+}
+
+ProgramRun RunProgramUnderDebugger(const std::wstring& program, const std::wstring& arguments,
+                                   const std::wstring& workingDirectory,
+                                   DWORD timeoutMilliseconds) {
+  ProgramRun run;
+  PROCESS_INFORMATION process = {};
+  if (!StartProgram(program, arguments, workingDirectory, DEBUG_ONLY_THIS_PROCESS, &run,
+                    &process)) {
+    return run;
+  }
+  UniqueProcessHandle thread(process.hThread);
+  UniqueProcessHandle child(process.hProcess);
+  const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
+  for (;;) {
+    DEBUG_EVENT event = {};
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline || !WaitForDebugEvent(&event, static_cast<DWORD>(deadline - now))) {
+      run.timedOut = true;
+      TerminateProcess(child.get(), 0xDEAD);
+      DebugActiveProcessStop(process.dwProcessId);
+      WaitForSingleObject(child.get(), 10000);
+      GetExitCodeProcess(child.get(), &run.exitCode);
+      return run;
+    }
+    DWORD continueStatus = DBG_CONTINUE;
+    switch (event.dwDebugEventCode) {
+      case CREATE_PROCESS_DEBUG_EVENT:
+        if (event.u.CreateProcessInfo.hFile != nullptr) CloseHandle(event.u.CreateProcessInfo.hFile);
+        break;
+      case LOAD_DLL_DEBUG_EVENT:
+        if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
+        break;
+      case OUTPUT_DEBUG_STRING_EVENT:
+        run.debugOutput.push_back(ReadDebugString(child.get(), event.u.DebugString));
+        break;
+      case EXCEPTION_DEBUG_EVENT:
+        // The loader's breakpoint is the debugger's; anything else is the
+        // program's own to handle.
+        if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+          continueStatus = DBG_EXCEPTION_NOT_HANDLED;
+        }
+        break;
+      case EXIT_PROCESS_DEBUG_EVENT:
+        run.exitCode = event.u.ExitProcess.dwExitCode;
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+        WaitForSingleObject(child.get(), 10000);
+        return run;
+      default:
+        break;
+    }
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
+  }
 }
 
 std::wstring BuiltProgramPath(const std::wstring& fileName) {

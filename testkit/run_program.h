@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace testkit {
 
@@ -11,6 +12,8 @@ struct ProgramRun {
   DWORD startError = 0;     // its last-error value when it did not
   bool timedOut = false;    // killed after the time limit
   DWORD exitCode = 0;
+  // RunProgramUnderDebugger only: each OutputDebugString line, in order.
+  std::vector<std::wstring> debugOutput;
 };
 
 // Starts a program in this Wine prefix (CreateProcessW with the command line
@@ -19,6 +22,13 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments,
                       const std::wstring& workingDirectory = std::wstring(),
                       DWORD timeoutMilliseconds = 300000);
+
+// The same, as a debugger of that one process (DEBUG_ONLY_THIS_PROCESS),
+// collecting what it writes with OutputDebugString; the programs it starts
+// run undebugged. Exceptions are passed back to the program unhandled.
+ProgramRun RunProgramUnderDebugger(const std::wstring& program, const std::wstring& arguments,
+                                   const std::wstring& workingDirectory = std::wstring(),
+                                   DWORD timeoutMilliseconds = 300000);
 
 // The Windows path of a program built in this build tree's bin directory.
 std::wstring BuiltProgramPath(const std::wstring& fileName);

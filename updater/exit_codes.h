@@ -4,6 +4,7 @@
 enum ExitCode : int {
   kExitNothingDone = 0,          // no mode matched: nothing was done
   kExitPrepared = 0,             // prepare mode finished
+  kExitAbnormal = 3,             // ended abnormally (see unattended_process.h)
   kExitArgvFailed = 124,         // the command line could not be split
   kExitNoArguments = 128,        // nothing after the program path
   kExitPackFailed = 141,         // the pack failed to load, verify or unpack

@@ -1,5 +1,6 @@
 #include "updater/install_mode.h"
 
+#include "base/debug_trace.h"
 #include "fileutil/directory_protection.h"
 #include "fileutil/directory_tree.h"
 #include "fileutil/long_path.h"
@@ -35,6 +36,7 @@ int RunInstallModeWith(InstallerLauncher launch) {
   // else's directory, which would then be deleted at restart.
   const DWORD length = GetModuleFileNameW(nullptr, modulePath, kModulePathLimit);
   if (length == 0 || length >= kModulePathLimit) {
+    DebugTrace(L"action: the updater's own path is not available\n");
     return kExitNoModulePath;
   }
   std::wstring updaterDirectory(modulePath, length);
@@ -54,8 +56,17 @@ int RunInstallModeWith(InstallerLauncher launch) {
   // stays 0, as for any other failed start.
   DWORD exitCode = 0;
   const std::wstring installer = SystemProgramPath(L"msiexec.exe");
-  if (!installer.empty()) {
-    launch(verb, installer, parameters, updaterDirectory, &exitCode);
+  if (installer.empty()) {
+    DebugTrace(L"action: no system directory: the installer is not started\n");
+  } else {
+    DebugTrace(L"action: starting \"%s\" %s (verb \"%s\", in %s)\n", installer.c_str(),
+               parameters.c_str(), verb.c_str(), updaterDirectory.c_str());
+    if (launch(verb, installer, parameters, updaterDirectory, &exitCode)) {
+      DebugTrace(L"action: the installer ended with %u\n", static_cast<unsigned>(exitCode));
+    } else {
+      DebugTrace(L"action: the installer could not be started or waited for (error %u)\n",
+                 static_cast<unsigned>(GetLastError()));
+    }
   }
 
   // The deletions are registered by path. Once nobody but administrators
@@ -64,7 +75,12 @@ int RunInstallModeWith(InstallerLauncher launch) {
   // elsewhere. Where that cannot be done, the directory is cleaned all the
   // same.
   RestrictToAdministrators(updaterDirectory);
-  RemoveTreeOnReboot(updaterDirectory);
+  if (RemoveTreeOnReboot(updaterDirectory)) {
+    DebugTrace(L"action: %s is to be deleted at the next restart\n", updaterDirectory.c_str());
+  } else {
+    DebugTrace(L"action: %s could not be searched: nothing is to be deleted\n",
+               updaterDirectory.c_str());
+  }
   return static_cast<int>(exitCode);
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "base/debug_trace.h"
 #include "base/scope_guard.h"
 #include "updater/com_initializer.h"
 #include "updater/exit_codes.h"
@@ -32,8 +33,11 @@ int RunUpdater(const wchar_t* commandLine, const ModeHandlers& modes) {
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(commandLine, &argc);
   if (argv == nullptr) {
+    DebugTrace(L"updater: the command line could not be split: exit code %d\n", kExitArgvFailed);
     return kExitArgvFailed;
   }
   ScopeGuard argvGuard(BindAction(&FreeArgv, argv));
-  return DispatchMode(argc, argv, modes);
+  const int code = DispatchMode(argc, argv, modes);
+  DebugTrace(L"updater: exit code %d\n", code);
+  return code;
 }

@@ -5,6 +5,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/payload_extraction.h"
+#include "base/debug_trace.h"
 #include "fileutil/file_identity.h"
 #include "fileutil/long_path.h"
 #include "pack/update_pack.h"
@@ -54,6 +55,42 @@ bool HasOneSpelling(const std::wstring& stagingDirectory) {
     start = end + 1;
   }
   return true;
+}
+
+// One line for an operator on why the pack was not unpacked and scheduled.
+void TraceUnpackFailure(std::int32_t result) {
+  switch (result) {
+    case kPackNotLoaded:
+      DebugTrace(L"prepare: the pack did not load (last archive result %d)\n", LastArchiveError);
+      return;
+    case kScheduleNotCleared:
+      DebugTrace(L"prepare: the RunOnce value of an earlier prepare could not be removed\n");
+      return;
+    case kExtractionFailed:
+      DebugTrace(L"prepare: the staging directory could not be created\n");
+      return;
+    case kUpdaterNotUnpacked:
+      DebugTrace(L"prepare: the staged updater.exe is not a file this run unpacked, reached "
+                 L"without a link\n");
+      return;
+    default:
+      DebugTrace(L"prepare: unpacking failed with archive result 0x%X\n", result);
+      return;
+  }
+}
+
+const wchar_t* PackRemovalText(FileRemoval removal) {
+  switch (removal) {
+    case FileRemoval::Removed:
+      return L"deleted";
+    case FileRemoval::Link:
+      return L"kept: its path now leads through a link";
+    case FileRemoval::Missing:
+      return L"gone already";
+    case FileRemoval::Refused:
+      return L"kept: another file, read-only or in use";
+  }
+  return L"kept";
 }
 
 }  // namespace
@@ -107,25 +144,41 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   // Nothing is read or written for a staging directory that depends on the
   // current directory or has two spellings, for a sub-directory that cannot
   // be scheduled, or for an updater path that install mode could not use.
-  if (!IsFullyQualified(stagingDirectory) || !HasOneSpelling(stagingDirectory) ||
-      !IsUsableSubDirectory(subDirectory) ||
-      (stagingDirectory + subDirectory + L"\\updater.exe").size() > kLongestUpdaterPath) {
+  if (!IsFullyQualified(stagingDirectory) || !HasOneSpelling(stagingDirectory)) {
+    DebugTrace(L"prepare: refused the staging directory \"%s\": not a full drive or UNC path, "
+               L"or a component ends in a dot or blank\n", stagingDirectoryArgument.c_str());
+    return kExitPackFailed;
+  }
+  if (!IsUsableSubDirectory(subDirectory)) {
+    DebugTrace(L"prepare: refused the sub-directory \"%s\"\n", subDirectory.c_str());
+    return kExitPackFailed;
+  }
+  if ((stagingDirectory + subDirectory + L"\\updater.exe").size() > kLongestUpdaterPath) {
+    DebugTrace(L"prepare: refused: the scheduled updater's path would have %u characters or more\n",
+               static_cast<unsigned>(kLongestUpdaterPath + 1));
     return kExitPackFailed;
   }
 
   std::optional<FileIdentity> packRead;
-  if (UnpackUpdatePack(packPath, stagingDirectory, subDirectory, &packRead) != 0) {
+  const std::int32_t unpacked = UnpackUpdatePack(packPath, stagingDirectory, subDirectory, &packRead);
+  if (unpacked != 0) {
+    TraceUnpackFailure(unpacked);
     return kExitPackFailed;
   }
-  if (!writeRunOnce(kRunOnceValueName, ComposeRunOnceCommand(stagingDirectory, subDirectory))) {
+  const std::wstring command = ComposeRunOnceCommand(stagingDirectory, subDirectory);
+  if (!writeRunOnce(kRunOnceValueName, command)) {
+    DebugTrace(L"prepare: the RunOnce value could not be written\n");
     return kExitRunOnceFailed;
   }
+  DebugTrace(L"prepare: scheduled at the next logon: %s\n", command.c_str());
   // The pack has served its purpose. Only the file that was read and
   // verified is deleted: by now its path may lead elsewhere (its folder
   // renamed and a link put in its place), and this process runs elevated.
   // A copy that cannot be deleted (read-only, in use, replaced) is left
   // behind rather than failing an update that is scheduled.
-  if (packRead) RemoveFileItself(ToLongPath(packPath), &*packRead);
+  const FileRemoval removal =
+      packRead ? RemoveFileItself(ToLongPath(packPath), &*packRead) : FileRemoval::Refused;
+  DebugTrace(L"prepare: the pack was %s\n", PackRemovalText(removal));
   return kExitPrepared;
 }
 

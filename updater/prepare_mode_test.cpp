@@ -416,10 +416,13 @@ TEST_F(PrepareModeTest, ARefusedRunOnceWriteGives152AndKeepsStagedFilesAndPack) 
   wchar_t previous[MAX_PATH + 1] = {};
   ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
   ASSERT_TRUE(SetCurrentDirectoryW(staging_.c_str()));
+  packtest::TraceCapture trace;
   const int code = RunPrepareModeWith(staging_, pack_, kSubDirectory, &RefuseRunOnce);
   SetCurrentDirectoryW(previous);
 
   EXPECT_EQ(code, kExitRunOnceFailed);
+  EXPECT_EQ(trace.Lines(),
+            std::vector<std::wstring>{L"prepare: the RunOnce value could not be written\n"});
   ExpectStagedPayload();
   EXPECT_TRUE(testkit::FileExists(pack_));
   ExpectNothingScheduled();
@@ -437,7 +440,9 @@ TEST_F(PrepareModeTest, APackBufferThatCannotBeHadGives141AndKeepsThePack) {
   UpdatePack::SetBufferAllocator(previous);
 
   EXPECT_EQ(code, kExitPackFailed);
-  EXPECT_EQ(trace.Lines(), std::vector<std::wstring>{L"Pack blob read error\n"});
+  const std::vector<std::wstring> lines = trace.Lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), L"Pack blob read error\n");
   EXPECT_FALSE(testkit::DirectoryExists(staging_));
   EXPECT_TRUE(testkit::FileExists(pack_));
   ExpectNothingScheduled();

@@ -1,5 +1,6 @@
 // Runs a copy of updater.exe with command lines that select no mode, or a
-// mode, and checks the exit code and that nothing was touched.
+// mode, and checks the exit code and that nothing was touched; then, as a
+// debugger, the story its trace tells for each way a run can end.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -96,5 +97,109 @@ TEST(UpdaterCliPrepareTest, PrepareRunsPrepareMode) {
   EXPECT_EQ(testkit::ListDirectory(scratch.path()), L"updater.exe");
   EXPECT_FALSE(RunOnceValueExists());
 }
+
+// One run read as a debugger reads it: the program's exit code, and lines
+// of its trace that must appear in this order ("{s}" stands for the scratch
+// directory, "\\" for one backslash). The abnormal ends run a probe set up
+// as updater.exe is.
+struct TraceCase {
+  const char* name;
+  const wchar_t* program;
+  const wchar_t* builtFile;  // a built file copied into {s}, or none
+  const wchar_t* placedAs;   // its name there
+  const wchar_t* arguments;
+  int expectedCode;
+  std::vector<const wchar_t*> lines;
+};
+
+std::wstring WithScratch(std::wstring text, const std::wstring& scratch) {
+  for (std::size_t at; (at = text.find(L"{s}")) != std::wstring::npos;) text.replace(at, 3, scratch);
+  return text;
+}
+
+class UpdaterTraceTest : public ::testing::TestWithParam<TraceCase> {
+ protected:
+  testkit::RunOnceValueGuard runOnce_;
+  testkit::PendingOperationsGuard pending_;
+  testkit::ScopedTempDir scratch_;
+};
+
+TEST_P(UpdaterTraceTest, TellsTheStoryOfTheRun) {
+  const TraceCase& row = GetParam();
+  const std::wstring program = testkit::CopyBuiltProgram(row.program, scratch_.path());
+  ASSERT_FALSE(program.empty()) << testkit::LastErrorText();
+  if (row.builtFile != nullptr) {
+    ASSERT_TRUE(CopyFileW(testkit::BuiltProgramPath(row.builtFile).c_str(),
+                          scratch_.Join(row.placedAs).c_str(), FALSE));
+  }
+  const testkit::ProgramRun run = testkit::RunProgramUnderDebugger(
+      program, WithScratch(row.arguments, scratch_.path()), scratch_.path());
+  ASSERT_TRUE(run.started) << testkit::LastErrorText(run.startError);
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(static_cast<int>(run.exitCode), row.expectedCode);
+
+  std::wstring trace;
+  for (const std::wstring& line : run.debugOutput) trace += line;
+  std::size_t from = 0;
+  for (const wchar_t* expected : row.lines) {
+    const std::size_t at = trace.find(WithScratch(expected, scratch_.path()), from);
+    ASSERT_NE(at, std::wstring::npos) << "missing in order: " << testkit::Narrow(expected)
+                                      << "\ntrace:\n" << testkit::Narrow(trace);
+    from = at;
+  }
+}
+
+const wchar_t kPrepare[] = L"prepare \"{s}\\stage\" \"{s}\\update.pack\" \"Letterwing Update\"";
+const wchar_t kPack[] = L"letterwing-update.pack";
+const wchar_t kPackName[] = L"update.pack";
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, UpdaterTraceTest,
+    ::testing::Values(
+        TraceCase{"NoArguments", L"updater.exe", nullptr, nullptr, L"", kExitNoArguments,
+                  {L"updater: exit code 128\n"}},
+        TraceCase{"NoMode", L"updater.exe", nullptr, nullptr, L"PREPARE a b c", kExitNothingDone,
+                  {L"updater: exit code 0\n"}},
+        TraceCase{"RelativeStaging", L"updater.exe", kPack, kPackName,
+                  L"prepare stage \"{s}\\update.pack\" \"Letterwing Update\"", kExitPackFailed,
+                  {L"prepare: refused the staging directory \"stage\"", L"updater: exit code 141\n"}},
+        TraceCase{"MissingPack", L"updater.exe", nullptr, nullptr, kPrepare, kExitPackFailed,
+                  {L"Pack blob length error\n", L"prepare: the pack did not load",
+                   L"updater: exit code 141\n"}},
+        TraceCase{"BadSignature", L"updater.exe", L"letterwing-update-badsig.pack", kPackName, kPrepare,
+                  kExitPackFailed,
+                  {L"Pack sign error\n", L"prepare: the pack did not load",
+                   L"updater: exit code 141\n"}},
+        TraceCase{"DamagedEntry", L"updater.exe", L"letterwing-update-damaged.pack", kPackName,
+                  kPrepare,
+                  kExitPackFailed,
+                  {L"prepare: unpacking failed with archive result 0x400\n",
+                   L"updater: exit code 141\n"}},
+        TraceCase{"UpdaterNotInPayload", L"updater.exe", kPack, kPackName,
+                  L"prepare \"{s}\\stage\" \"{s}\\update.pack\" Elsewhere", kExitPackFailed,
+                  {L"prepare: the staged updater.exe is not a file this run unpacked",
+                   L"updater: exit code 141\n"}},
+        TraceCase{"Prepared", L"updater.exe", kPack, kPackName, kPrepare, kExitPrepared,
+                  {L"prepare: scheduled at the next logon: "
+                   L"\"{s}\\stage\\Letterwing Update\\updater.exe\" action\n",
+                   L"prepare: the pack was deleted\n", L"updater: exit code 0\n"}},
+        // A package whose launch condition fails: the installer's own code.
+        TraceCase{"InstallerCode", L"updater.exe", L"letterwing-fails.msi", L"letterwing.msi",
+                  L"action", 1603,
+                  {L"action: starting \"", L"\\msiexec.exe\" /quiet /i \"{s}\\letterwing.msi\"",
+                   L"action: the installer ended with 1603\n",
+                   L"action: {s} is to be deleted at the next restart\n",
+                   L"updater: exit code 1603\n"}},
+        TraceCase{"ComCannotStart", L"abnormal_end_probe.exe", nullptr, nullptr, L"com", kExitAbnormal,
+                  {L"updater: abnormal end, exit code 3\n"}},
+        TraceCase{"Abort", L"abnormal_end_probe.exe", nullptr, nullptr, L"abort", kExitAbnormal,
+                  {L"updater: abnormal end, exit code 3\n"}},
+        TraceCase{"NoMemory", L"abnormal_end_probe.exe", nullptr, nullptr, L"memory", kExitAbnormal,
+                  {L"updater: abnormal end, exit code 3\n"}},
+        TraceCase{"ContainerError", L"abnormal_end_probe.exe", nullptr, nullptr, L"container",
+                  kExitAbnormal, {L"updater: abnormal end, exit code 3\n"}},
+        TraceCase{"ThreadThrows", L"abnormal_end_probe.exe", nullptr, nullptr, L"thread", kExitAbnormal,
+                  {L"updater: abnormal end, exit code 3\n"}}),
+    [](const ::testing::TestParamInfo<TraceCase>& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -1,0 +1,39 @@
+// Set up as updater.exe is, with its runtime replacements, then ends in the
+// way its argument names, each one a way the program could end without one
+// of its own exit codes. "window" instead opens a message box, which the
+// no-window check must see.
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "updater/com_initializer.h"
+#include "updater/unattended_process.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+  SetUpUnattendedProcess();
+  const std::wstring way = commandLine;
+  if (way == L"com") {
+    // COM already in another apartment: the updater's initialiser throws.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ComInitializer com;
+  } else if (way == L"abort") {
+    std::abort();
+  } else if (way == L"memory") {
+    // Called directly: a new-expression whose block is unused may be elided.
+    void* volatile block = ::operator new(static_cast<std::size_t>(-1) / 2);
+    ::operator delete(block);
+  } else if (way == L"container") {
+    std::vector<int> none;
+    return none.at(static_cast<std::size_t>(way.size()));
+  } else if (way == L"window") {
+    MessageBoxW(nullptr, L"A window the no-window check must see", L"probe", MB_OK);
+  } else if (way == L"thread") {
+    std::thread([] { throw std::wstring(L"unhandled"); }).join();
+  }
+  return 0;
+}
