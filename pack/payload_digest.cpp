@@ -1,7 +1,6 @@
 #include "pack/payload_digest.h"
 
 #include <algorithm>
-#include <system_error>
 
 PayloadDigest::PayloadDigest(const unsigned char* buffer, std::uint32_t offset,
                              std::uint32_t length)
@@ -15,11 +14,7 @@ PayloadDigest::PayloadDigest(const unsigned char* buffer, std::uint32_t offset,
   HCRYPTHASH hash = 0;
   if (!CryptCreateHash(provider_.get(), CALG_SHA1, 0, 0, &hash)) return;
   hash_.reset(hash);
-  try {
-    thread_ = std::thread([this] { Run(); });
-  } catch (const std::system_error&) {
-    hash_.reset();  // no thread: no digest
-  }
+  thread_ = std::thread([this] { Run(); });
 }
 
 PayloadDigest::~PayloadDigest() {

@@ -9,8 +9,9 @@
 // The SHA-1 of a range of a buffer that the calling thread is still
 // filling, made on a thread of its own as the bytes arrive, so that hashing
 // the payload costs no time after the pack is read. It uses a CryptoAPI
-// context of its own and never traces: when anything fails, the digest is
-// simply not there and the caller hashes the usual way.
+// context of its own and never traces: when CryptoAPI fails, the digest is
+// simply not there and the caller hashes the usual way. (A thread that
+// cannot be started ends the process, as memory that cannot be had does.)
 class PayloadDigest {
  public:
   static constexpr std::uint32_t kSize = 20;

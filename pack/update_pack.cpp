@@ -16,12 +16,11 @@ namespace {
 constexpr std::uint32_t kReadPiece = 4 << 20;
 
 // A digest of the payload that the header names, or none when the header
-// does not pass (the checks after the read say why) or no thread can be had.
+// does not pass (the checks after the read say why).
 std::unique_ptr<PayloadDigest> StartDigest(const unsigned char* pack, std::uint32_t size) {
   PackLayout layout;
   if (CheckPackHeader(pack, size, &layout) != PackHeaderCheck::Ok) return nullptr;
-  return std::unique_ptr<PayloadDigest>(
-      new (std::nothrow) PayloadDigest(pack, layout.payloadOffset, layout.payloadLength));
+  return std::make_unique<PayloadDigest>(pack, layout.payloadOffset, layout.payloadLength);
 }
 
 unsigned char* AllocateWithNew(std::uint32_t size) {
@@ -39,14 +38,7 @@ UpdatePack::BufferAllocator UpdatePack::SetBufferAllocator(BufferAllocator alloc
 }
 
 UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDirectory) {
-  FileBlobStream* created = nullptr;
-  try {
-    created = new FileBlobStream(packPath);
-  } catch (const std::bad_alloc&) {
-    // No memory for the stream: the pack cannot be read.
-    DebugTrace(L"Pack blob read error\n");
-    return;
-  }
+  FileBlobStream* created = new FileBlobStream(packPath);
   CountedRef<BlobStream> stream(created);
   Load(stream, rootDirectory);
   packFileKnown = archive != nullptr && created->IdentifyFile(&packFile);
@@ -70,7 +62,8 @@ void UpdatePack::Load(CountedRef<BlobStream> stream, const std::wstring& rootDir
   const std::uint32_t size = static_cast<std::uint32_t>(length);
 
   // Memory for a pack of up to 2 GiB may well be refused; that is a failed
-  // load like any unreadable pack.
+  // load like any unreadable pack. Every other allocation that fails ends
+  // the process.
   packBytes.reset(g_allocateBuffer(size));
   if (!packBytes) {
     DebugTrace(L"Pack blob read error\n");
@@ -94,16 +87,11 @@ void UpdatePack::Load(CountedRef<BlobStream> stream, const std::wstring& rootDir
 
   const auto verify = [&](const unsigned char* signature, std::uint32_t signatureLength,
                           const unsigned char* payload, std::uint32_t payloadLength) {
-    try {
-      JsVmCrypto* crypto = JsVmCrypto::Instance();
-      if (digested && payload == digest->data() && payloadLength == digest->length()) {
-        return crypto->CheckSignOfDigest(signature, signatureLength, sha1);
-      }
-      return crypto->CheckSign(signature, signatureLength, payload, payloadLength);
-    } catch (const std::bad_alloc&) {
-      // The verifier could not be built: nothing was verified.
-      return false;
+    JsVmCrypto* crypto = JsVmCrypto::Instance();
+    if (digested && payload == digest->data() && payloadLength == digest->length()) {
+      return crypto->CheckSignOfDigest(signature, signatureLength, sha1);
     }
+    return crypto->CheckSign(signature, signatureLength, payload, payloadLength);
   };
   PackLayout layout;
   switch (CheckLoadedPack(packBytes.get(), size, verify, &layout)) {
