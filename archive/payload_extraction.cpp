@@ -3,14 +3,13 @@
 #include <windows.h>
 
 #include <memory>
-#include <new>
 #include <set>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "archive/archive_reader.h"
-#include "archive/bounded_queue.h"
+#include "base/bounded_queue.h"
 #include "base/slim_lock.h"
 #include "base/unique_handle.h"
 #include "fileutil/directory_tree.h"
@@ -103,7 +102,7 @@ class ChunkPool {
         return chunk;
       }
     }
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[kChunk]);
+    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[kChunk]);
   }
 
   void Give(std::unique_ptr<std::uint8_t[]> chunk) {
@@ -127,15 +126,34 @@ struct WriteStep {
   bool complete = false;  // End: every byte was inflated
 };
 
-// The writing thread's side: creates each file, writes its pieces, gives it
-// its times and closes it, in the order given. The first failure stops it;
-// every later step is dropped, so no file of a later entry is created.
+// The writing thread and its side of the work: creates each file, writes
+// its pieces, gives it its times and closes it, in the order given. The
+// first failure stops it; every later step is dropped, so no file of a
+// later entry is created. The thread starts with the object and is joined
+// by Finish, or by the destructor on any other path out.
 class FileWriter {
  public:
   FileWriter(const std::wstring& stagingDirectory, BoundedQueue<WriteStep>* queue,
              ChunkPool* pool)
-      : staging_(stagingDirectory), links_(stagingDirectory), queue_(queue), pool_(pool) {}
+      : staging_(stagingDirectory), links_(stagingDirectory), queue_(queue), pool_(pool) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~FileWriter() { Finish(); }
 
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+
+  // No more steps come: waits until the thread has written what was sent,
+  // or stopped at a failure, and answers that failure (ArchiveOk if none).
+  std::int32_t Finish() {
+    if (thread_.joinable()) {
+      queue_->Finish();
+      thread_.join();
+    }
+    return failure_;
+  }
+
+ private:
   void Run() {
     WriteStep step;
     std::size_t bytes = 0;
@@ -151,10 +169,6 @@ class FileWriter {
     }
   }
 
-  // Read once the thread has ended.
-  std::int32_t failure() const { return failure_; }
-
- private:
   void Take(WriteStep& step) {
     switch (step.kind) {
       case WriteStep::Begin: {
@@ -196,7 +210,8 @@ class FileWriter {
   UniqueFileHandle file_;
   EntryInfo info_ = {};
   std::uint64_t written_ = 0;
-  std::int32_t failure_ = ArchiveOk;
+  std::int32_t failure_ = ArchiveOk;  // the thread's; read after the join
+  std::thread thread_;
 };
 
 // Inflates file entry `index` into pieces for the writer. False when the
@@ -211,7 +226,6 @@ bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
     WriteStep piece;
     piece.kind = WriteStep::Data;
     piece.data = pool->Take();
-    if (!piece.data) break;
     std::uint32_t delivered = 0;
     const std::int32_t result = ReadEntryData(archive, index, piece.data.get(), kChunk, &delivered);
     if (delivered > 0) {
@@ -268,12 +282,12 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
   if (GetEntryInfo(archive, -1, &info) != ArchiveOk) return false;
   const int count = info.index;
 
-  // This thread reads the archive and inflates; a second one creates and
-  // writes the files, in the same order, while the next piece is inflated.
+  // This thread reads the archive and inflates; the writer's thread creates
+  // and writes the files, in the same order, while the next piece is
+  // inflated.
   BoundedQueue<WriteStep> queue(kInFlight);
   ChunkPool pool;
   FileWriter writer(stagingDirectory, &queue, &pool);
-  std::thread writing([&writer] { writer.Run(); });
   LinkCheck links(stagingDirectory);
   std::int32_t failure = ArchiveOk;
   for (int i = 0; i < count && failure == ArchiveOk; ++i) {
@@ -311,11 +325,10 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
     }
     SetFileAttributesW(target.c_str(), kNormalAndArchive);
   }
-  queue.Finish();
-  writing.join();
   // The writer's failure lies at an earlier entry than anything this thread
   // met after it, which the writer never reached.
-  if (writer.failure() != ArchiveOk) failure = writer.failure();
+  const std::int32_t writeFailure = writer.Finish();
+  if (writeFailure != ArchiveOk) failure = writeFailure;
   if (failure != ArchiveOk) LastArchiveError = failure;
   return failure == ArchiveOk;
 }

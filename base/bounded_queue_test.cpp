@@ -1,4 +1,4 @@
-#include "archive/bounded_queue.h"
+#include "base/bounded_queue.h"
 
 #include <gtest/gtest.h>
 
