@@ -92,6 +92,17 @@ std::uint32_t SourceRead(ArchiveSource& source, void* buffer, std::uint32_t n) {
   return count;
 }
 
+bool ReadExact(ArchiveSource& source, void* buffer, std::uint32_t n, std::uint32_t* got) {
+  const bool failedBefore = source.readFailed;
+  source.readFailed = false;
+  const std::uint32_t count = SourceRead(source, buffer, n);
+  const bool failed = source.readFailed;
+  source.readFailed = failed || failedBefore;
+  if (got == nullptr) return !failed && count == n;
+  *got = count;
+  return !failed;
+}
+
 bool SourceSeek(ArchiveSource& source, std::uint64_t position) {
   if (!source.seekable) return false;
   if (!source.isHandle) {
@@ -135,11 +146,9 @@ bool ReadField(ArchiveSource& source, int bytes, std::uint32_t* value) {
   bool ok = true;
   for (int i = 0; i < bytes; ++i) {
     std::uint8_t byte = 0;
-    const bool failedBefore = source.readFailed;
-    source.readFailed = false;
-    if (SourceRead(source, &byte, 1) != 1) byte = 0;
-    if (source.readFailed) ok = false;
-    source.readFailed = source.readFailed || failedBefore;
+    std::uint32_t got = 0;
+    if (!ReadExact(source, &byte, 1, &got)) ok = false;
+    if (got != 1) byte = 0;
     result |= static_cast<std::uint32_t>(byte) << (8 * i);
   }
   *value = result;

@@ -59,13 +59,8 @@ std::int32_t BuildEntryRecord(ArchiveDirectory* directory, std::uint32_t index, 
     return ExtraFieldReadFailed;
   }
   std::vector<std::uint8_t> extra(header.extraSize);
-  if (header.extraSize != 0) {
-    const bool failedBefore = source.readFailed;
-    source.readFailed = false;
-    const std::uint32_t got = SourceRead(source, extra.data(), header.extraSize);
-    const bool failed = source.readFailed || got != header.extraSize;
-    source.readFailed = source.readFailed || failedBefore;
-    if (failed) return ExtraFieldReadFailed;
+  if (header.extraSize != 0 && !ReadExact(source, extra.data(), header.extraSize)) {
+    return ExtraFieldReadFailed;
   }
 
   // A name is used whole or not at all: one cut at a zero byte or at the

@@ -75,12 +75,7 @@ bool FetchInput(EntryStream& stream) {
   const std::uint32_t count = std::min(kEntryInputBufferSize, stream.compressedLeft);
   ArchiveSource& source = *stream.source;
   if (!SourceSeek(source, stream.bytesBefore + stream.compressedPosition)) return false;
-  const bool failedBefore = source.readFailed;
-  source.readFailed = false;
-  const std::uint32_t got = SourceRead(source, stream.input.get(), count);
-  const bool failed = source.readFailed || got != count;
-  source.readFailed = source.readFailed || failedBefore;
-  if (failed) return false;
+  if (!ReadExact(source, stream.input.get(), count)) return false;
   stream.compressedPosition += count;
   stream.compressedLeft -= count;
   stream.inflater.next_in = stream.input.get();

@@ -64,12 +64,7 @@ std::uint64_t FindEndRecord(ArchiveSource& source, std::uint64_t* dataSize) {
         static_cast<std::uint32_t>(std::min<std::uint64_t>(kSearchWindow, back));
     const std::uint64_t windowStart = size - back;
     if (!SourceSeek(source, windowStart)) break;
-    const bool failedBefore = source.readFailed;
-    source.readFailed = false;
-    const std::uint32_t got = SourceRead(source, window, windowLength);
-    const bool failed = source.readFailed || got != windowLength;
-    source.readFailed = source.readFailed || failedBefore;
-    if (failed) break;
+    if (!ReadExact(source, window, windowLength)) break;
     for (std::uint32_t i = windowLength - 4 + 1; i-- > 0;) {
       const std::uint32_t word = window[i] | window[i + 1] << 8 | window[i + 2] << 16 |
                                  static_cast<std::uint32_t>(window[i + 3]) << 24;
@@ -232,12 +227,8 @@ std::int32_t ReadCentralRecord(ArchiveDirectory* directory, char* name, std::uin
 
   if (name != nullptr && capacity > 0) {
     const std::uint32_t count = std::min(record.nameLength, capacity);
-    const bool failedBefore = source.readFailed;
-    source.readFailed = false;
-    const std::uint32_t got = SourceRead(source, name, count);
-    const bool failed = source.readFailed;
-    source.readFailed = source.readFailed || failedBefore;
-    if (failed) return DirIoError;
+    std::uint32_t got = 0;
+    if (!ReadExact(source, name, count, &got)) return DirIoError;
     // Name bytes past the end of the data read as zero, like any field.
     std::fill(name + got, name + count, '\0');
     if (record.nameLength < capacity) name[record.nameLength] = '\0';

@@ -34,6 +34,25 @@ std::unique_ptr<ArchiveDirectory> Open(const std::string& bytes) {
   return OpenDirectory(OpenMemorySource(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
 }
 
+TEST(SourceReadTest, EachReadAnswersForItselfAndTheFlagKeepsEveryFailure) {
+  const std::string bytes = "abcd";
+  auto source = OpenMemorySource(bytes.data(), 4);
+  char buffer[4];
+  std::uint32_t got = 9;
+  source->readFailed = true;  // an earlier read failed
+  EXPECT_TRUE(ReadExact(*source, buffer, 4));
+  EXPECT_TRUE(source->readFailed) << "the earlier failure is kept";
+  ASSERT_TRUE(SourceSeek(*source, 2));
+  EXPECT_TRUE(ReadExact(*source, buffer, 4, &got)) << "a short read the caller counts";
+  EXPECT_EQ(got, 2u);
+  EXPECT_FALSE(ReadExact(*source, buffer, 4)) << "a short read that must be whole";
+
+  ArchiveSource failing;  // a handle source without a handle: every read fails
+  failing.isHandle = true;
+  EXPECT_FALSE(ReadExact(failing, buffer, 4, &got));
+  EXPECT_TRUE(failing.readFailed);
+}
+
 class EndRecordTest : public ::testing::Test {};
 
 TEST_F(EndRecordTest, ArchiveBehindAPrefixOpensWithBytesBeforeEqualToThePrefix) {
