@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/archive_reader.h"
+#include "archive/archive_result.h"
 #include "archive/entry_metadata.h"
 #include "archive/entry_name_rule.h"
 
