@@ -343,7 +343,7 @@ class ExtractToFileTest : public ArchiveReaderTest {};
 
 TEST_F(ExtractToFileTest, DirectoryEntriesLandUnderTheRootWhateverTheTarget) {
   Archive a;
-  a.entries = {Directory("sub/"), Directory("deep/er/est/", 0x10)};
+  a.entries = {Directory("sub/"), Directory("deep/er/est/", 0x10), Directory("taken/inner/")};
   Open(a);
   EXPECT_EQ(ExtractEntry(handle_, 0, L"C:\\ignored\\target", 0, TargetFileName), ArchiveOk);
   EXPECT_TRUE(testkit::DirectoryExists(Path(L"sub")));
@@ -351,6 +351,12 @@ TEST_F(ExtractToFileTest, DirectoryEntriesLandUnderTheRootWhateverTheTarget) {
   EXPECT_EQ(ExtractEntry(handle_, 1, L"x", 0, TargetFileName), ArchiveOk);
   EXPECT_TRUE(testkit::DirectoryExists(Path(L"deep\\er\\est")));
   EXPECT_EQ(testkit::ListDirectory(temp_.path()), L"deep,sub");
+
+  // A level that cannot be made is passed over: what fails is a later
+  // file creation below it.
+  ASSERT_TRUE(testkit::WriteFileBytes(Path(L"taken"), "a file"));
+  EXPECT_EQ(ExtractEntry(handle_, 2, L"x", 0, TargetFileName), ArchiveOk);
+  EXPECT_EQ(Contents(L"taken"), "a file");
 }
 
 TEST_F(ExtractToFileTest, RelativeTargetsGetTheirParentsAbsoluteOnesDoNot) {
