@@ -30,10 +30,11 @@ corpus_of() {
     esac
 }
 
-run() {  # fuzzer, seconds, work dir, seed dirs...
+run() {  # fuzzer, seconds, work dir, then seed dirs or further flags
     fuzzer=$1; seconds=$2; work=$3; shift 3
-    "$fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$work/" "$work/new" "$@"
+    # shellcheck disable=SC2086
+    ${FUZZ_EMULATOR:-} "$fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=20 \
+        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" "$work/new" "$@"
 }
 
 short_failed() {  # log, message
@@ -69,10 +70,8 @@ if [ "${1:-}" = "--short" ]; then
     fi
     seeds=$(wc -l <"$work/seed-files")
     paste -sd, "$work/seed-files" | tr -d '\n' >"$work/seed-list"
-    # shellcheck disable=SC2086
-    $runner "$fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$work/" -seed_inputs=@"$work/seed-list" \
-        "$work/new" >"$work/fuzz.log" 2>&1 || short_failed "$work/fuzz.log" "the fuzz run failed"
+    run "$fuzzer" "$seconds" "$work" -seed_inputs=@"$work/seed-list" >"$work/fuzz.log" 2>&1 ||
+        short_failed "$work/fuzz.log" "the fuzz run failed"
     seeded=$(sed -n 's/^INFO: seed corpus: files: \([0-9]*\).*/\1/p' "$work/fuzz.log")
     [ "${seeded:-0}" -eq "$seeds" ] ||
         short_failed "$work/fuzz.log" "the fuzz run read ${seeded:-no} of $seeds seed files"

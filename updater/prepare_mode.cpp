@@ -176,9 +176,12 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   // renamed and a link put in its place), and this process runs elevated.
   // A copy that cannot be deleted (read-only, in use, replaced) is left
   // behind rather than failing an update that is scheduled.
-  const FileRemoval removal =
-      packRead ? RemoveFileItself(ToLongPath(packPath), &*packRead) : FileRemoval::Refused;
-  DebugTrace(L"prepare: the pack was %s\n", PackRemovalText(removal));
+  if (packRead) {
+    DebugTrace(L"prepare: the pack was %s\n",
+               PackRemovalText(RemoveFileItself(ToLongPath(packPath), &*packRead)));
+  } else {
+    DebugTrace(L"prepare: the pack was kept: the platform did not identify the file read\n");
+  }
   return kExitPrepared;
 }
 
