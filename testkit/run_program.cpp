@@ -1,5 +1,7 @@
 #include "testkit/run_program.h"
 
+#include <tlhelp32.h>
+
 #include <string>
 #include <vector>
 
@@ -52,6 +54,20 @@ std::wstring ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& inf
                                        static_cast<int>(text.size()));
   text.resize(made > 0 ? static_cast<std::size_t>(made) : 0);
   return text;
+}
+
+// The ids of the processes of this prefix with the given file name.
+std::vector<DWORD> ProcessesNamed(const wchar_t* fileName) {
+  std::vector<DWORD> ids;
+  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.is_valid()) return ids;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, fileName) == 0) ids.push_back(entry.th32ProcessID);
+  }
+  return ids;
 }
 
 }  // namespace
@@ -123,6 +139,19 @@ ProgramRun RunProgramUnderDebugger(const std::wstring& program, const std::wstri
     }
     ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
   }
+}
+
+int EndProcessesNamed(const wchar_t* fileName, DWORD waitMilliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + waitMilliseconds;
+  while (!ProcessesNamed(fileName).empty() && GetTickCount64() < deadline) Sleep(100);
+  int terminated = 0;
+  for (const DWORD id : ProcessesNamed(fileName)) {
+    UniqueProcessHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+    if (process.get() == nullptr || !TerminateProcess(process.get(), 0xDEAD)) continue;
+    WaitForSingleObject(process.get(), 10000);
+    ++terminated;
+  }
+  return terminated;
 }
 
 std::wstring BuiltProgramPath(const std::wstring& fileName) {

@@ -30,6 +30,11 @@ ProgramRun RunProgramUnderDebugger(const std::wstring& program, const std::wstri
                                    const std::wstring& workingDirectory = std::wstring(),
                                    DWORD timeoutMilliseconds = 300000);
 
+// Waits up to the given time for every process of the given file name in
+// this prefix to end, then terminates those still there, and answers how
+// many it had to terminate.
+int EndProcessesNamed(const wchar_t* fileName, DWORD waitMilliseconds);
+
 // The Windows path of a program built in this build tree's bin directory.
 std::wstring BuiltProgramPath(const std::wstring& fileName);
 
