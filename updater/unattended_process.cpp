@@ -23,6 +23,7 @@ void SetUpUnattendedProcess() {
 
 void EndAbnormally() {
   // A fixed text: this may run because memory ran out.
+  static_assert(kExitAbnormal == 3, "the line below names the exit code");
   OutputDebugStringW(L"updater: abnormal end, exit code 3\n");
   TerminateProcess(GetCurrentProcess(), kExitAbnormal);
   std::_Exit(kExitAbnormal);
