@@ -34,8 +34,24 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
-apt-get update -q
+# A mirror caught mid-sync fails one index now and then; what the other
+# lists hold is enough to install from, and the install itself fails loudly
+# when a package cannot be had.
+apt-get update -q || echo "setup: not every package list could be refreshed; installing from those present" >&2
 # Without recommends: qemu-user would bring qemu-user-binfmt, which registers
 # the emulator with the kernel for the whole machine.
 # shellcheck disable=SC2086
-apt-get install -y -q --no-install-recommends $missing
+if ! apt-get install -y -q --no-install-recommends $missing; then
+    # A 32-bit library must match its 64-bit twin's version exactly. When one
+    # architecture's security index could not be refreshed, the newest twins
+    # are known for one side only and nothing resolves; the release's own
+    # versions exist for both, so prefer them (a twin may step back to its
+    # release version) and try once more.
+    . /etc/os-release
+    pin=$(mktemp)
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$VERSION_CODENAME" > "$pin"
+    echo "setup: retrying with the $VERSION_CODENAME release's versions preferred" >&2
+    # shellcheck disable=SC2086
+    apt-get install -y -q --no-install-recommends --allow-downgrades -o Dir::Etc::Preferences="$pin" $missing
+    rm -f "$pin"
+fi
