@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -14,74 +13,59 @@
 #include "base/unique_handle.h"
 #include "fileutil/directory_tree.h"
 #include "fileutil/file_identity.h"
+#include "fileutil/held_directory.h"
 
 namespace {
 
 constexpr DWORD kNormalAndArchive = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE;
 
-bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
-
-// Tells whether an entry's target, below the staging directory, passes
-// through a junction or symbolic link that is already there. Each level is
-// looked at in the same spelling the write will use (the staging directory
-// followed by a leading part of the name), so that Windows' clean-up of the
-// path treats both alike. Levels found to be plain directories are
-// remembered: most entries share their parents.
-class LinkCheck {
- public:
-  explicit LinkCheck(const std::wstring& stagingDirectory) : staging_(stagingDirectory) {}
-
-  // The levels of the name's parent directories, and of the name itself
-  // when includeLast is set (a directory entry).
-  bool PassesThroughLink(const std::wstring& name, bool includeLast) {
-    for (std::size_t end = 1; end <= name.size(); ++end) {
-      const bool levelEnds = end == name.size() ? includeLast : IsSeparator(name[end]);
-      // A doubled or trailing separator names the level before it again.
-      if (!levelEnds || IsSeparator(name[end - 1])) continue;
-      const std::wstring level = name.substr(0, end);
-      if (plainDirectories_.count(level) != 0) continue;
-      const DWORD attributes = GetFileAttributesW((staging_ + level).c_str());
-      // Nothing deeper can exist yet; creating it will report what matters.
-      if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
-      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
-      plainDirectories_.insert(level);
+// Creates the file `name` in its held directory, with the final attributes
+// from the start, so that an extraction that fails or is killed part-way
+// leaves no read-only file in the way of the next one. A file already there
+// is deleted through a handle on the name itself and created anew, never
+// written into, so a second hard link keeps its contents; a name that is a
+// link (or one that is taken but leads nowhere: a dangling link) is
+// refused.
+std::int32_t CreateEntryFile(const HeldDirectory& directory, const std::wstring& name,
+                             UniqueFileHandle* file) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    switch (directory.CreateNewFile(name, kNormalAndArchive, file)) {
+      case Created::Ok:
+        return ArchiveOk;
+      case Created::Misplaced:
+        return LinkInEntryPath;
+      case Created::Failed:
+        return FileOpenFailed;
+      case Created::Exists:
+        break;
     }
-    return false;
+    if (attempt > 0) return LinkInEntryPath;
+    switch (directory.RemoveFile(name, nullptr)) {
+      case FileRemoval::Removed:
+      case FileRemoval::Missing:
+        break;
+      case FileRemoval::Link:
+        return LinkInEntryPath;
+      case FileRemoval::Marked:   // the name stays while another program holds it
+      case FileRemoval::Refused:  // a read-only file stays as it was
+        return FileOpenFailed;
+    }
   }
+  return FileOpenFailed;
+}
 
- private:
-  std::wstring staging_;
-  std::set<std::wstring> plainDirectories_;
-};
-
-// Creates the file of a file entry, with the final attributes from the
-// start, so that an extraction that fails or is killed part-way leaves no
-// read-only file in the way of the next one. A file that is already there
-// is deleted and created anew rather than written into, so a second hard
-// link keeps its contents. It is deleted through a handle that opened the
-// name itself, and only when the name is not a link: deleting a link that
-// the platform does not flag (Wine's Unix links to files) deletes its
-// target, so such a name is told by where it resolves to.
-std::int32_t CreateEntryFile(const std::wstring& target, UniqueFileHandle* file) {
-  const auto create = [&] {
-    file->reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            kNormalAndArchive, nullptr));
-    return file->is_valid();
-  };
-  if (create()) return ArchiveOk;
-  const DWORD reason = GetLastError();
-  if (reason != ERROR_FILE_EXISTS && reason != ERROR_ALREADY_EXISTS) return FileOpenFailed;
-  switch (RemoveFileItself(target)) {
-    case FileRemoval::Removed:
-      break;
-    case FileRemoval::Link:
-    case FileRemoval::Missing:  // the name is taken but leads nowhere: a dangling link
+std::int32_t CodeFor(Opened opened) {
+  switch (opened) {
+    case Opened::Ok:
+      return ArchiveOk;
+    case Opened::Link:
       return LinkInEntryPath;
-    case FileRemoval::Refused:  // a read-only file stays as it was
-      return FileOpenFailed;
+    case Opened::Missing:
+    case Opened::WrongKind:
+    case Opened::Failed:
+      break;
   }
-  return create() ? ArchiveOk : FileOpenFailed;
+  return FileOpenFailed;
 }
 
 // Inflated data goes to the files in pieces of at most this size, and at
@@ -117,25 +101,31 @@ class ChunkPool {
 };
 
 // One step for the writing thread, in archive order: a file entry begins,
-// brings its data, ends.
+// brings its data, ends; a directory entry is made.
 struct WriteStep {
-  enum Kind { Begin, Data, End } kind = Begin;
-  EntryInfo info = {};  // Begin: the entry's name, times and size
+  enum Kind { Begin, Data, End, Directory } kind = Begin;
+  EntryInfo info = {};  // Begin, Directory: the entry's name, times and size
   std::unique_ptr<std::uint8_t[]> data;
   std::uint32_t length = 0;
   bool complete = false;  // End: every byte was inflated
 };
 
-// The writing thread and its side of the work: creates each file, writes
-// its pieces, gives it its times and closes it, in the order given. The
-// first failure stops it; every later step is dropped, so no file of a
-// later entry is created. The thread starts with the object and is joined
-// by Finish, or by the destructor on any other path out.
+// The writing thread and its side of the work: reaches each entry's levels
+// from the held staging directory, creates the file, writes its pieces,
+// gives it its times and closes it, in the order given; makes directory
+// entries. The first failure stops it; every later step is dropped, so no
+// file of a later entry is created. The thread starts with the object and
+// is joined by Finish, or by the destructor on any other path out.
 class FileWriter {
  public:
-  FileWriter(const std::wstring& stagingDirectory, BoundedQueue<WriteStep>* queue,
-             ChunkPool* pool)
-      : staging_(stagingDirectory), links_(stagingDirectory), queue_(queue), pool_(pool) {
+  FileWriter(const HeldDirectory& staging, const std::wstring& stagingPath, WatchedFile* watched,
+             EntryHook beforeEntry, BoundedQueue<WriteStep>* queue, ChunkPool* pool)
+      : levels_(staging), stagingLength_(stagingPath.size()), watched_(watched),
+        beforeEntry_(beforeEntry), queue_(queue), pool_(pool) {
+    if (watched_ != nullptr) {
+      watchedLevels_ = SplitRelativeName(watched_->relativePath);
+      watched_->created = false;
+    }
     thread_ = std::thread([this] { Run(); });
   }
   ~FileWriter() { Finish(); }
@@ -175,11 +165,18 @@ class FileWriter {
         info_ = step.info;
         written_ = 0;
         const std::wstring name(step.info.name);
-        if (links_.PassesThroughLink(name, false)) {
-          failure_ = LinkInEntryPath;
-        } else {
-          failure_ = CreateEntryFile(staging_ + name, &file_);
+        if (beforeEntry_ != nullptr) beforeEntry_(name);
+        std::vector<std::wstring> levels = SplitRelativeName(name);
+        // A file's name ends in its own component, never in a separator.
+        if (levels.empty() || name.back() == L'/' || name.back() == L'\\') {
+          failure_ = FileOpenFailed;
+          return;
         }
+        isWatched_ = IsWatched(levels);
+        const std::wstring fileName = levels.back();
+        levels.pop_back();
+        failure_ = CodeFor(levels_.Reach(levels, false));
+        if (failure_ == ArchiveOk) failure_ = CreateEntryFile(levels_.Deepest(), fileName, &file_);
         return;
       }
       case WriteStep::Data: {
@@ -191,20 +188,52 @@ class FileWriter {
         written_ += done;
         return;
       }
-      case WriteStep::End:
+      case WriteStep::End: {
         // A file whose every byte arrived takes the entry's times, also when
         // its CRC-32 then fails, as a file written in one go would.
         if (written_ == info_.uncompressedSize) {
           SetFileTime(file_.get(), &info_.creationTime, &info_.accessTime, &info_.writeTime);
         }
+        // The stamp is taken where the file was made: its name may lead
+        // elsewhere by the time the caller looks.
+        if (isWatched_ && step.complete) {
+          watched_->created = ReadFileStamp(file_.get(), &watched_->stamp);
+        }
         file_.reset();
         if (!step.complete) failure_ = EntryWriteFailed;
         return;
+      }
+      case WriteStep::Directory: {
+        const std::wstring name(step.info.name);
+        if (beforeEntry_ != nullptr) beforeEntry_(name);
+        // The directories that prepare schedules for deletion by path stay
+        // within what the platform's classic calls can name.
+        if (stagingLength_ + name.size() >= MAX_PATH) {
+          failure_ = PathTooLong;
+          return;
+        }
+        failure_ = CodeFor(levels_.Reach(SplitRelativeName(name), true));
+        return;
+      }
     }
   }
 
-  const std::wstring staging_;
-  LinkCheck links_;
+  // Whether an entry's levels name the watched file; the last entry that
+  // does made the file that stays.
+  bool IsWatched(const std::vector<std::wstring>& levels) const {
+    if (watched_ == nullptr || levels.size() != watchedLevels_.size()) return false;
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+      if (!SameNameIgnoringCase(levels[i], watchedLevels_[i])) return false;
+    }
+    return true;
+  }
+
+  HeldPath levels_;
+  const std::size_t stagingLength_;
+  WatchedFile* const watched_;
+  std::vector<std::wstring> watchedLevels_;
+  bool isWatched_ = false;
+  const EntryHook beforeEntry_;
   BoundedQueue<WriteStep>* queue_;
   ChunkPool* pool_;
   UniqueFileHandle file_;
@@ -246,49 +275,22 @@ bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
   return queue->Push(std::move(end), 1) && complete;
 }
 
-// The identity of a regular file with one name, opened without following a
-// final link; false for anything else.
-bool IdentifyRegularFile(const std::wstring& path, FileIdentity* identity) {
-  const UniqueFileHandle file = OpenNameItself(path, FILE_READ_ATTRIBUTES);
-  BY_HANDLE_FILE_INFORMATION information;
-  if (!file || !GetFileInformationByHandle(file.get(), &information)) return false;
-  const DWORD notRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-  if ((information.dwFileAttributes & notRegular) != 0 || information.nNumberOfLinks != 1) {
-    return false;
-  }
-  return ReadFileIdentity(file.get(), identity);
-}
-
-// The last component of a name, ASCII letters folded, trailing dots and
-// blanks dropped as Windows drops them.
-std::wstring FoldedLastComponent(const std::wstring& name) {
-  std::size_t start = name.size();
-  while (start > 0 && !IsSeparator(name[start - 1])) --start;
-  std::wstring last = name.substr(start);
-  while (!last.empty() && (last.back() == L'.' || last.back() == L' ')) last.pop_back();
-  for (wchar_t& c : last) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  }
-  return last;
-}
-
 }  // namespace
 
-bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory) {
-  if (archive == nullptr) return false;
-  if (!CreateDirectoryTree(stagingDirectory)) return false;
-
+bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
+                    const std::wstring& stagingPath, WatchedFile* watched,
+                    EntryHook beforeEntry) {
+  if (archive == nullptr || !staging.is_held()) return false;
   EntryInfo info = {};
   if (GetEntryInfo(archive, -1, &info) != ArchiveOk) return false;
   const int count = info.index;
 
-  // This thread reads the archive and inflates; the writer's thread creates
-  // and writes the files, in the same order, while the next piece is
+  // This thread reads the archive and inflates; the writer's thread makes
+  // the directories and files, in the same order, while the next piece is
   // inflated.
   BoundedQueue<WriteStep> queue(kInFlight);
   ChunkPool pool;
-  FileWriter writer(stagingDirectory, &queue, &pool);
-  LinkCheck links(stagingDirectory);
+  FileWriter writer(staging, stagingPath, watched, beforeEntry, &queue, &pool);
   std::int32_t failure = ArchiveOk;
   for (int i = 0; i < count && failure == ArchiveOk; ++i) {
     // The name is vetted before anything is written for the entry, so an
@@ -308,22 +310,11 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
       if (!SendFileEntry(archive, i, info, &queue, &pool)) failure = EntryWriteFailed;
       continue;
     }
-    // A directory is made once every file before it is written, so that
-    // nothing of a later entry appears after an earlier one failed.
-    if (!queue.WaitEmpty()) break;
-    if (links.PassesThroughLink(info.name, true)) {
-      failure = LinkInEntryPath;
-      break;
-    }
-    // The name is appended as it stands: ZIP names keep their '/'.
-    const std::wstring target = stagingDirectory + info.name;
-    // Created by the reader under its root, the staging directory.
-    const std::int32_t made = ExtractEntry(archive, i, target.c_str(), 0, TargetFileName);
-    if (made != ArchiveOk) {
-      failure = made;
-      break;
-    }
-    SetFileAttributesW(target.c_str(), kNormalAndArchive);
+    WriteStep directory;
+    directory.kind = WriteStep::Directory;
+    directory.info = info;
+    // Refused only once the writer has stopped at an earlier failure.
+    if (!queue.Push(std::move(directory), 1)) break;
   }
   // The writer's failure lies at an earlier entry than anything this thread
   // met after it, which the writer never reached.
@@ -333,24 +324,27 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
   return failure == ArchiveOk;
 }
 
-bool IsUnpackedFile(ArchiveHandle* archive, const std::wstring& stagingDirectory,
-                    const std::wstring& path) {
-  FileIdentity wanted;
-  if (archive == nullptr || !IdentifyRegularFile(path, &wanted)) return false;
-  EntryInfo info = {};
-  if (GetEntryInfo(archive, -1, &info) != ArchiveOk) return false;
-  const int count = info.index;
-  const std::wstring lastComponent = FoldedLastComponent(path);
-  for (int i = 0; i < count; ++i) {
-    if (GetEntryInfo(archive, i, &info) != ArchiveOk) return false;
-    info.name[sizeof info.name / sizeof info.name[0] - 1] = L'\0';
-    if ((info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    // Only entries that could have made a file of that name are opened.
-    if (FoldedLastComponent(info.name) != lastComponent) continue;
-    FileIdentity written;
-    if (IdentifyRegularFile(stagingDirectory + info.name, &written) && written == wanted) {
-      return true;
-    }
-  }
-  return false;
+bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory) {
+  if (archive == nullptr || !CreateDirectoryTree(stagingDirectory)) return false;
+  HeldDirectory staging;
+  if (HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != Opened::Ok) return false;
+  return ExtractPayload(archive, staging, stagingDirectory);
+}
+
+bool IsUnpackedFile(const HeldDirectory& staging, const WatchedFile& watched) {
+  std::vector<std::wstring> levels = SplitRelativeName(watched.relativePath);
+  if (!watched.created || levels.empty()) return false;
+  const std::wstring name = levels.back();
+  levels.pop_back();
+  HeldPath path(staging);
+  UniqueFileHandle file;
+  ObjectKind kind = ObjectKind::Link;
+  FILE_STANDARD_INFO standard;
+  FileStamp stamp;
+  return path.Reach(levels, false) == Opened::Ok &&
+         path.Deepest().OpenAny(name, FILE_READ_ATTRIBUTES, &file, &kind) == Opened::Ok &&
+         kind == ObjectKind::File &&
+         GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) &&
+         standard.NumberOfLinks == 1 && ReadFileStamp(file.get(), &stamp) &&
+         stamp == watched.stamp;
 }

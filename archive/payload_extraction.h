@@ -3,26 +3,51 @@
 #include <string>
 
 #include "archive/entry_name_rule.h"
+#include "fileutil/file_identity.h"
 
 struct ArchiveHandle;
+class HeldDirectory;
 
-// Unpacks every entry of a verified payload, in index order, to the staging
-// directory followed by the entry's name. The staging directory (ending in
-// a backslash) is created with its parents first; the archive must have been
-// opened with it as its root, where the reader creates directory entries.
+// A file the caller wants to recognise after the extraction, named by its
+// path below the staging directory ('/' and '\\' separate, case is
+// ignored): the last entry that makes it records the file as it was when
+// its handle closed.
+struct WatchedFile {
+  std::wstring relativePath;
+  bool created = false;
+  FileStamp stamp;
+};
+
+// Called on the writing thread before each entry's levels are reached and
+// its file or directory is made, with the entry's stored name.
+using EntryHook = void (*)(const std::wstring& name);
+
+// Unpacks every entry of a verified payload, in index order, below the held
+// staging directory (stagingPath is how the caller names it, ending in a
+// backslash). Nothing is written or judged by a path: each level of an
+// entry's name is opened from the held handle of the level above it
+// (fileutil/held_directory.h) and stays held, shared with nobody who would
+// rename it, while the entry's file is created and written; directory
+// entries make their missing levels, a file entry's directory must exist.
 // Each file is created anew with the attributes normal + archive (0xA0), so
 // nothing stays read-only, hidden or system, also after a failure; a file
-// already there is deleted first, never written into. Files are created
-// and written by a second thread, in index order, while this one inflates
-// the entries after them (at most 1 MiB waiting). The first failing
-// entry stops the extraction; what was written before it stays. After
-// false, LastArchiveError holds the code of the failing archive operation:
-// UnsafeEntryName (0x900) for a name that would lead outside the staging
-// directory or names a device, LinkInEntryPath (0xC00) for a target that
-// would pass through a junction or symbolic link already there. Each entry
-// is checked before anything is written for it, so an entry whose
-// description cannot be read stops the extraction there, with the code of
-// that query.
+// already there is deleted through its handle first, never written into.
+// A new file that is not where it was made (its directory moved away from
+// outside Windows' view) is deleted again before a byte is written.
+//
+// Files are created and written by a second thread, in index order, while
+// this one inflates the entries after them (at most 1 MiB waiting). The
+// first failing entry stops the extraction; what was written before it
+// stays. After false, LastArchiveError holds the code of the failing
+// operation: UnsafeEntryName (0x900) for a name that would lead outside the
+// staging directory or names a device, LinkInEntryPath (0xC00) for a level
+// or file that is a link, or a file that was not where it was made,
+// FileOpenFailed (0x200) for a level or file that cannot be made or
+// replaced, PathTooLong (0xB00) for a directory whose path would not fit in
+// 260 characters. Each entry is checked before anything is written for it,
+// so an entry whose description cannot be read stops the extraction there,
+// with the code of that query. `watched`, when given, tells whether an
+// entry made that file, and what it was.
 //
 // Why a second thread: creating and writing a file costs about as much as
 // inflating it, so writing one piece while the next is inflated shortens
@@ -35,10 +60,16 @@ struct ArchiveHandle;
 // thread. A failed allocation or thread start ends the process, as
 // everywhere in the program. Writing on this thread instead would give up
 // only the overlap.
+bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
+                    const std::wstring& stagingPath, WatchedFile* watched = nullptr,
+                    EntryHook beforeEntry = nullptr);
+
+// The same below the directory at stagingDirectory (ending in a backslash),
+// which is created with its parents first and then held.
 bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory);
 
-// True when path names a regular file (not a link, with no second name)
-// that is the target of one of the archive's file entries under the staging
-// directory: after a successful extraction, a file that this run wrote.
-bool IsUnpackedFile(ArchiveHandle* archive, const std::wstring& stagingDirectory,
-                    const std::wstring& path);
+// True when the watched file's path below the held staging directory
+// names, level by level from the held handle and with no link at any level,
+// a regular file with one name that is the file the extraction made there,
+// unchanged: the same identity, size and last-write time.
+bool IsUnpackedFile(const HeldDirectory& staging, const WatchedFile& watched);

@@ -36,6 +36,7 @@ struct RegistryKeyTraits {
 
 using UniqueFileHandle = ScopedHandle<FileHandleTraits>;
 using UniqueProcessHandle = ScopedHandle<KernelHandleTraits>;
+using UniqueMutexHandle = ScopedHandle<KernelHandleTraits>;
 using UniqueFindHandle = ScopedHandle<FindHandleTraits>;
 using UniqueRegistryKey = ScopedHandle<RegistryKeyTraits>;
 

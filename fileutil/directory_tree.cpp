@@ -4,11 +4,12 @@
 
 #include <cwctype>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/unique_handle.h"
-#include "fileutil/file_identity.h"
 #include "fileutil/file_operations.h"
+#include "fileutil/held_directory.h"
 #include "fileutil/long_path.h"
 
 namespace {
@@ -21,53 +22,44 @@ bool IsDriveComponent(const std::wstring& component) {
   return component.size() == 2 && std::iswalpha(component[0]) && component[1] == L':';
 }
 
-// One level of the walk: the directory, its open search and the entry record
-// the search delivered last.
-struct SearchLevel {
-  std::wstring directory;
-  UniqueFindHandle search;
-  WIN32_FIND_DATAW entry;
-  bool hasEntry = false;
-  // A link stands in this directory or below it, so the directory cannot
-  // be emptied without going through the link: it is left alone.
-  bool holdsLink = false;
-  // The directory's own resolved path, read once its first entry is judged.
-  std::wstring finalPath;
-
-  void Advance() { hasEntry = FindNextFileW(search.get(), &entry) != 0; }
-
-  // True when the current entry is reached through a link although it is
-  // not flagged as one: Wine shows a Unix symbolic link to a file as the
-  // file itself. Its resolved path then lies elsewhere than this
-  // directory's.
-  bool EntryIsHiddenLink() {
-    if (finalPath.empty()) {
-      const UniqueFileHandle self = OpenNameItself(directory, FILE_READ_ATTRIBUTES);
-      if (self) finalPath = FinalPathOf(self.get());
-    }
-    const UniqueFileHandle child =
-        OpenNameItself(JoinPath(directory, entry.cFileName), FILE_READ_ATTRIBUTES);
-    if (!child) {
-      // Gone since the search delivered it: the walk meets that as it
-      // would without this look. Anything else cannot be told from a link.
-      const DWORD reason = GetLastError();
-      return reason != ERROR_FILE_NOT_FOUND && reason != ERROR_PATH_NOT_FOUND;
-    }
-    return IsReachedThroughLink(child.get(), finalPath, entry.cFileName);
-  }
+// One directory of the walk: held open while its entries are judged.
+struct WalkLevel {
+  HeldDirectory directory;
+  std::wstring path;  // long form, no trailing backslash
+  std::vector<std::pair<std::wstring, bool>> entries;  // name, listed as a directory
+  std::size_t next = 0;
+  // A link, a name that could not be judged or a directory that could not
+  // be protected stands in this directory or below it: it is left alone.
+  bool kept = false;
 };
 
-std::unique_ptr<SearchLevel> StartSearch(const std::wstring& directory) {
-  std::unique_ptr<SearchLevel> level(new SearchLevel);
-  level->directory = directory;
-  level->search.reset(FindFirstFileW(JoinPath(directory, L"*").c_str(), &level->entry));
-  if (!level->search) return nullptr;
-  level->hasEntry = true;
-  return level;
+// The rights a directory's handle needs to take the protection.
+ACCESS_MASK ProtectionAccess(const TreeProtection* protection) {
+  if (protection == nullptr) return 0;
+  ACCESS_MASK access = READ_CONTROL;
+  if (protection->parts & DACL_SECURITY_INFORMATION) access |= WRITE_DAC;
+  if (protection->parts & OWNER_SECURITY_INFORMATION) access |= WRITE_OWNER;
+  return access;
 }
 
-bool IsDotOrDotDot(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+bool Protect(const HeldDirectory& directory, const TreeProtection* protection) {
+  return protection == nullptr || SetKernelObjectSecurity(directory.handle(), protection->parts,
+                                                          protection->descriptor) != 0;
+}
+
+// The directory with its listing, or none when it cannot be listed.
+std::unique_ptr<WalkLevel> StartLevel(HeldDirectory directory, std::wstring path) {
+  std::unique_ptr<WalkLevel> level(new WalkLevel);
+  level->directory = std::move(directory);
+  level->path = std::move(path);
+  std::vector<std::pair<std::wstring, bool>>& entries = level->entries;
+  if (!level->directory.ListEntries([&entries](const std::wstring& name, bool isDirectory) {
+        entries.emplace_back(name, isDirectory);
+        return true;
+      })) {
+    return nullptr;
+  }
+  return level;
 }
 
 }  // namespace
@@ -114,78 +106,90 @@ bool CreateDirectoryTree(const std::wstring& path, CreateDirectoryCall createDir
   return true;
 }
 
-bool ApplyToTree(const std::wstring& root, TreeAction action, bool continueOnError) {
+bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool continueOnError,
+                 const TreeProtection* protection, TreeWalkReport* report) {
+  TreeWalkReport unused;
+  if (report == nullptr) report = &unused;
   std::wstring longRoot = ToLongPath(root);
   while (!longRoot.empty() && longRoot.back() == L'\\') longRoot.pop_back();
-  const DWORD attributes = GetFileAttributesW(longRoot.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
-  // A root that is a junction or directory link would walk the target's
-  // contents, which are not the caller's tree.
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
-  return WalkTree(longRoot, action, continueOnError);
-}
+  const ACCESS_MASK extraAccess = ProtectionAccess(protection);
 
-bool WalkTree(const std::wstring& directory, TreeAction action, bool continueOnError) {
+  HeldDirectory top;
+  if (HeldDirectory::OpenLast(root, extraAccess, &top) != Opened::Ok) return false;
+  if (!Protect(top, protection)) {
+    report->unprotected.push_back(longRoot);
+    return false;
+  }
   // The levels are kept on an explicit stack rather than the call stack, so
-  // that no depth of nesting the file system allows can exhaust the thread's
-  // stack. Each level holds one open search, closed before its directory's
-  // action runs.
-  std::vector<std::unique_ptr<SearchLevel>> levels;
-  std::unique_ptr<SearchLevel> top = StartSearch(directory);
-  if (!top) return false;
-  levels.push_back(std::move(top));
+  // that no depth of nesting the file system allows can exhaust the
+  // thread's stack.
+  std::vector<std::unique_ptr<WalkLevel>> levels;
+  std::unique_ptr<WalkLevel> first = StartLevel(std::move(top), longRoot);
+  if (!first) return false;
+  levels.push_back(std::move(first));
 
   for (;;) {
-    SearchLevel& level = *levels.back();
-    if (!level.hasEntry) {
-      // The search is exhausted: close it, then act on its directory,
-      // unless a link stands somewhere below it.
-      const bool closed = level.search.reset();
-      const bool holdsLink = level.holdsLink;
-      const std::wstring finished = std::move(level.directory);
+    WalkLevel& level = *levels.back();
+    if (level.next == level.entries.size()) {
+      // Listed and judged: the directory's handle closes before its action.
+      const bool kept = level.kept;
+      const std::wstring finished = std::move(level.path);
       levels.pop_back();
-      const bool ok = closed && (holdsLink || action(finished, true) || continueOnError);
+      const bool ok = kept || action(finished, true) || continueOnError;
       if (levels.empty()) return ok;
-      if (holdsLink) levels.back()->holdsLink = true;
-      if (!ok && !continueOnError) return false;
-      levels.back()->Advance();
+      if (kept) levels.back()->kept = true;
+      if (!ok) return false;
       continue;
     }
+    const std::wstring name = level.entries[level.next].first;
+    const bool listedAsDirectory = level.entries[level.next].second;
+    ++level.next;
+    const std::wstring child = JoinPath(level.path, name);
 
-    const WIN32_FIND_DATAW& entry = level.entry;
-    if (IsDotOrDotDot(entry.cFileName)) {
-      level.Advance();
-      continue;
-    }
-    // A junction, symbolic link or other reparse point, to a file or a
-    // directory, leads out of the tree (possibly to a system folder, or back
-    // up into it). It is neither entered nor handed to the action: whether
-    // deleting a link at restart deletes its target is not something to
-    // rely on.
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || level.EntryIsHiddenLink()) {
-      level.holdsLink = true;
-      level.Advance();
-      continue;
-    }
-    const std::wstring child = JoinPath(level.directory, entry.cFileName);
-    const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-
-    bool ok;
-    if (isDirectory) {
-      std::unique_ptr<SearchLevel> sub = StartSearch(child);
-      if (sub) {
-        // The parent moves on to its next entry once this level is done.
-        levels.push_back(std::move(sub));
+    bool ok = true;
+    if (listedAsDirectory) {
+      HeldDirectory sub;
+      switch (level.directory.OpenDirectory(name, false, extraAccess, &sub)) {
+        case Opened::Ok:
+          if (!Protect(sub, protection)) {
+            report->unprotected.push_back(child);
+            level.kept = true;
+            continue;
+          }
+          if (std::unique_ptr<WalkLevel> deeper = StartLevel(std::move(sub), child)) {
+            levels.push_back(std::move(deeper));
+            continue;
+          }
+          ok = false;
+          break;
+        case Opened::Link:
+          ++report->links;
+          level.kept = true;
+          continue;
+        case Opened::Missing:  // gone since it was listed: it cannot be walked
+          ok = false;
+          break;
+        case Opened::WrongKind:
+        case Opened::Failed:
+          ++report->unreadable;
+          level.kept = true;
+          continue;
+      }
+    } else {
+      UniqueFileHandle file;
+      ObjectKind kind = ObjectKind::Link;
+      const Opened opened = level.directory.OpenAny(name, FILE_READ_ATTRIBUTES, &file, &kind);
+      if (opened == Opened::Missing) continue;  // gone since it was listed
+      if (opened != Opened::Ok || kind != ObjectKind::File) {
+        ++(kind == ObjectKind::Link && opened == Opened::Ok ? report->links : report->unreadable);
+        level.kept = true;
         continue;
       }
-      ok = false;
-    } else {
-      ok = action(child, isDirectory);
+      file.reset();
+      ok = action(child, false);
     }
-    // Returning closes every search still open.
+    // Returning closes every directory still held.
     if (!ok && !continueOnError) return false;
-    level.Advance();
   }
 }
 
@@ -193,6 +197,18 @@ bool ScheduleDeleteOnReboot(const std::wstring& path, bool /*isDirectoryPass*/) 
   return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
-bool RemoveTreeOnReboot(const std::wstring& path) {
-  return ApplyToTree(path, &ScheduleDeleteOnReboot, true);
+bool RemoveTreeOnReboot(const std::wstring& path, const TreeProtection* protection,
+                        TreeWalkReport* report) {
+  TreeWalkReport unused;
+  if (report == nullptr) report = &unused;
+  std::vector<std::wstring> walked;
+  const auto collect = [&walked](const std::wstring& entry, bool) {
+    walked.push_back(entry);
+    return true;
+  };
+  if (!ApplyToTree(path, collect, true, protection, report)) return false;
+  for (const std::wstring& entry : walked) {
+    ++(ScheduleDeleteOnReboot(entry, false) ? report->registered : report->refused);
+  }
+  return true;
 }

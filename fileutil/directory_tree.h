@@ -1,11 +1,16 @@
 #pragma once
 
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
 #include <string>
+#include <vector>
 
 // An action applied to each path of a tree walk: the path is in long form;
 // isDirectoryPass is true for a directory whose contents were walked and
 // false for a file.
-using TreeAction = bool (*)(const std::wstring& path, bool isDirectoryPass);
+using TreeAction = std::function<bool(const std::wstring& path, bool isDirectoryPass)>;
 
 // Creates a directory with every missing parent; true when it exists after.
 // Accepts a drive path, a UNC path, or either in long form; trailing and
@@ -22,31 +27,57 @@ using CreateDirectoryCall = bool (*)(const std::wstring& longPath);
 // see which levels are asked for and in what order.
 bool CreateDirectoryTree(const std::wstring& path, CreateDirectoryCall createDirectory);
 
-// Walks the directory root (trailing backslashes ignored): false when it
-// does not exist, is a file or is itself a junction or directory link,
-// otherwise the result of WalkTree.
-bool ApplyToTree(const std::wstring& root, TreeAction action, bool continueOnError);
-// Depth-first walk of a directory given in long form without a trailing
-// backslash: action(file, false) for each file, each subdirectory walked
+// What a walk or a removal left alone, for the caller's report.
+struct TreeWalkReport {
+  std::size_t links = 0;       // links (by the link rule) not entered
+  std::size_t unreadable = 0;  // names that could not be opened to be judged
+  // Directories whose protection could not be set, kept with all they hold.
+  std::vector<std::wstring> unprotected;
+  // RemoveTreeOnReboot: registrations the platform accepted and refused.
+  std::size_t registered = 0;
+  std::size_t refused = 0;
+};
+
+// Given to each directory of a walk through its handle, before anything in
+// it is acted on: an owner, an access list or both (`parts` says which).
+struct TreeProtection {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  SECURITY_INFORMATION parts = 0;
+};
+
+// Walks the directory `root` (any form, trailing backslashes ignored), depth
+// first: action(file, false) for each file, each sub-directory walked
 // completely in the platform's order of delivery, then action(directory,
-// true) once the directory's search is closed. Links (any reparse point:
-// junctions, symbolic links to files or directories) are neither entered
-// nor handed to the action, and neither is a directory that holds one,
+// true) once its listing is done; paths in long form. Each level is opened
+// from the held handle of the level above and judged by the link rule
+// (held_directory.h); the root is judged too, its parents are the caller's
+// choice.
+//
+// Links (to files or directories, flagged or not) are neither entered nor
+// handed to the action, and neither is a directory that holds one,
 // directly or below: it could not be emptied without going through the
-// link.
-// Without continueOnError the first failing action or unsearchable
-// subdirectory ends the walk with false; with it, failures are passed over
-// and only an unsearchable directory (or one whose search cannot be closed)
-// at the top gives false.
-bool WalkTree(const std::wstring& directory, TreeAction action, bool continueOnError);
+// link. A name that cannot be opened to be judged counts as a link. With
+// `protection`, every directory gets it before anything in it is acted on;
+// one where that fails is kept with everything in it, and so are the
+// directories above it.
+//
+// False when the root does not exist, is no directory, is a link, cannot be
+// listed or cannot be protected. Without continueOnError the first failing
+// action or unlistable sub-directory ends the walk with false; with it,
+// failures are passed over.
+bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool continueOnError,
+                 const TreeProtection* protection = nullptr, TreeWalkReport* report = nullptr);
 
 // Registers one path for deletion at the next restart; true when the
 // platform accepted it.
 bool ScheduleDeleteOnReboot(const std::wstring& path, bool isDirectoryPass);
 // Registers every file and directory of a tree, children first, for deletion
-// at the next restart; deletes nothing now. Nothing is registered for a
-// link, for what it points to or for the directories that hold it, which
-// then stay; a root that is itself a link registers nothing. False only when
-// the path is not a directory (or is a link) whose search could be started
-// and closed.
-bool RemoveTreeOnReboot(const std::wstring& path);
+// at the next restart; deletes nothing now. The whole tree is walked (and,
+// with `protection`, protected) before the first registration, so that each
+// registered path runs only through directories that were protected by
+// then. Nothing is registered for a link, for what it points to or for the
+// directories that hold it, nor for a directory that could not be
+// protected; those stay. False only when ApplyToTree would answer false for
+// the root.
+bool RemoveTreeOnReboot(const std::wstring& path, const TreeProtection* protection = nullptr,
+                        TreeWalkReport* report = nullptr);

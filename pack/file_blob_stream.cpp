@@ -34,9 +34,11 @@ FileBlobStream::~FileBlobStream() {
   DeleteCriticalSection(&lock_);
 }
 
-bool FileBlobStream::IdentifyFile(FileIdentity* identity) {
+bool FileBlobStream::IdentifyFile(FileStamp* stamp, std::wstring* finalPath) {
   CriticalSectionLock hold(lock_);
-  return file_ && ReadFileIdentity(file_->handle.get(), identity);
+  if (!file_ || !ReadFileStamp(file_->handle.get(), stamp)) return false;
+  *finalPath = FinalPathOf(file_->handle.get());
+  return true;
 }
 
 bool FileBlobStream::HasChanged() {

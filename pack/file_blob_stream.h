@@ -33,8 +33,10 @@ class FileBlobStream : public BlobStream {
   bool DescribeSource(std::vector<BlobSourceInfo>& list) override;
 
   // Which file the stream reads, through its own handle: the file that was
-  // read, whatever its path names later. False without an open file.
-  bool IdentifyFile(FileIdentity* identity);
+  // read, whatever its path names later, and where it lies (its final
+  // path, empty when the platform cannot tell). False without an open file
+  // or when the file cannot be identified.
+  bool IdentifyFile(FileStamp* stamp, std::wstring* finalPath);
 
  private:
   // With the lock held: whether the last-write time moved since the stamp

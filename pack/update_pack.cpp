@@ -41,7 +41,7 @@ UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDir
   FileBlobStream* created = new FileBlobStream(packPath);
   CountedRef<BlobStream> stream(created);
   Load(stream, rootDirectory);
-  packFileKnown = archive != nullptr && created->IdentifyFile(&packFile);
+  packFileKnown = archive != nullptr && created->IdentifyFile(&packFile, &packFinalPath);
   // The last reference goes with `stream`: the pack file is closed here.
 }
 

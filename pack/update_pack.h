@@ -47,8 +47,10 @@ class UpdatePack {
   ArchiveHandle* archive = nullptr;
   // The file that was read, taken from the handle that read it, for a
   // caller that deletes the pack later: its path may name another file by
-  // then. Valid when packFileKnown.
-  FileIdentity packFile;
+  // then. Valid when packFileKnown. packFinalPath is where it lay (empty
+  // when the platform could not tell).
+  FileStamp packFile;
+  std::wstring packFinalPath;
   bool packFileKnown = false;
 
  private:

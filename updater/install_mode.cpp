@@ -1,12 +1,15 @@
 #include "updater/install_mode.h"
 
+#include <sddl.h>
+
 #include "base/debug_trace.h"
-#include "fileutil/directory_protection.h"
+#include "base/unique_handle.h"
 #include "fileutil/directory_tree.h"
 #include "fileutil/long_path.h"
 #include "updater/exit_codes.h"
 #include "updater/installation_state.h"
 #include "updater/process_launch.h"
+#include "updater/run_lock.h"
 
 namespace {
 
@@ -41,6 +44,14 @@ int RunInstallModeWith(InstallerLauncher launch) {
   }
   std::wstring updaterDirectory(modulePath, length);
   RemoveLastComponent(updaterDirectory);
+  // A prepare that is still writing this tree would otherwise have its
+  // files handed to the installer, or registered for deletion.
+  const RunLock lock;
+  if (!lock.held()) {
+    DebugTrace(L"action: another prepare or install did not end within %u ms: nothing was "
+               L"started or scheduled\n", static_cast<unsigned>(RunLock::kWaitMilliseconds));
+    return kExitBusy;
+  }
 
   // The probes all run before the installer starts, so each sees the
   // installation as it was.
@@ -69,17 +80,43 @@ int RunInstallModeWith(InstallerLauncher launch) {
     }
   }
 
-  // The deletions are registered by path. Once nobody but administrators
-  // may change the names in the directory, nobody else can swap one of its
-  // sub-directories for a link before the restart and send a deletion
-  // elsewhere. Where that cannot be done, the directory is cleaned all the
-  // same.
-  RestrictToAdministrators(updaterDirectory);
-  if (RemoveTreeOnReboot(updaterDirectory)) {
-    DebugTrace(L"action: %s is to be deleted at the next restart\n", updaterDirectory.c_str());
-  } else {
-    DebugTrace(L"action: %s could not be searched: nothing is to be deleted\n",
+  // The deletions are registered by path. Before the first one, every
+  // directory of the tree is left to SYSTEM and the Administrators group,
+  // owner included (an owner keeps the right to change the list), so that
+  // nobody else can swap one of its sub-directories for a link before the
+  // restart and send a deletion elsewhere. A directory that cannot be so
+  // protected is kept, with everything in it.
+  UniqueLocalMemory<PSECURITY_DESCRIPTOR> administratorsOnly;
+  TreeProtection protection;
+  // "P": the list is protected, nothing is inherited from the parent.
+  // Object and container inheritance carries it to what is created later.
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1,
+          administratorsOnly.receive(), nullptr)) {
+    protection.descriptor = administratorsOnly.get();
+    protection.parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                       PROTECTED_DACL_SECURITY_INFORMATION;
+  }
+  TreeWalkReport report;
+  if (protection.descriptor == nullptr) {
+    DebugTrace(L"action: the access list could not be made: nothing is to be deleted\n");
+  } else if (!RemoveTreeOnReboot(updaterDirectory, &protection, &report)) {
+    DebugTrace(L"action: %s could not be opened, listed or protected: nothing is to be deleted\n",
                updaterDirectory.c_str());
+  } else {
+    DebugTrace(L"action: %u paths below %s are to be deleted at the next restart\n",
+               static_cast<unsigned>(report.registered), updaterDirectory.c_str());
+    if (report.refused != 0) {
+      DebugTrace(L"action: %u registrations were refused\n", static_cast<unsigned>(report.refused));
+    }
+    if (report.links + report.unreadable != 0) {
+      DebugTrace(L"action: kept with the directories that hold them: %u links, %u names that "
+                 L"could not be judged\n",
+                 static_cast<unsigned>(report.links), static_cast<unsigned>(report.unreadable));
+    }
+  }
+  for (const std::wstring& kept : report.unprotected) {
+    DebugTrace(L"action: kept: the access list of %s could not be set\n", kept.c_str());
   }
   return static_cast<int>(exitCode);
 }

@@ -10,8 +10,12 @@
 // start-up entry only where the current installation has them, waits for it,
 // and schedules the updater's own directory for deletion at the next restart.
 // Returns the installer's exit code (0 when it could not be started, waited
-// for or its code read), or kExitNoModulePath when the updater's own path is
-// not available in full; then nothing is started or scheduled.
+// for or its code read), kExitNoModulePath when the updater's own path is
+// not available in full, or kExitBusy when another prepare or install holds
+// the run lock (run_lock.h) past its wait; then nothing is started or
+// scheduled. The deletions are registered only after every directory of the
+// tree was left to SYSTEM and the Administrators group through its handle;
+// a directory where that fails is kept with everything in it.
 int RunInstallMode();
 
 // The longest own path install mode accepts; at 260 characters the path may

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "fileutil/directory_protection.h"
 #include "testkit/last_error.h"
 #include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
@@ -68,13 +67,15 @@ class InstallModeTest : public ::testing::Test {
     EXPECT_EQ(added.back(), modetest::PendingForm(directory_));
   }
 
-  // Protected (nothing inherited), with two entries: SYSTEM and the
-  // Administrators group.
+  // Owned by the Administrators group, protected (nothing inherited), with
+  // two entries: SYSTEM and the Administrators group.
   static bool OnlyAdministratorsMayChange(const std::wstring& directory, std::string* text) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     PACL list = nullptr;
-    if (GetNamedSecurityInfoW(directory.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    PSID owner = nullptr;
+    if (GetNamedSecurityInfoW(directory.c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
       return false;
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -82,14 +83,36 @@ class InstallModeTest : public ::testing::Test {
     GetSecurityDescriptorControl(descriptor, &control, &revision);
     wchar_t* sddl = nullptr;
     if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+            &sddl, nullptr)) {
       *text = testkit::Narrow(sddl);
       LocalFree(sddl);
     }
-    const bool restricted = (control & SE_DACL_PROTECTED) != 0 && list != nullptr &&
-                            list->AceCount == 2;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    const bool restricted =
+        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+        owner != nullptr && EqualSid(owner, administrators) &&
+        (control & SE_DACL_PROTECTED) != 0 && list != nullptr && list->AceCount == 2;
     LocalFree(descriptor);
     return restricted;
+  }
+
+  // Whether the platform keeps such a list, asked with the system's own
+  // calls on a directory of the test's: Wine answers success and then shows
+  // a list made from the Unix permissions.
+  static bool KeepsAccessLists(const std::wstring& directory, std::string* text) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
+      return false;
+    }
+    const bool set = SetFileSecurityW(directory.c_str(),
+                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                          PROTECTED_DACL_SECURITY_INFORMATION,
+                                      descriptor) != 0;
+    LocalFree(descriptor);
+    return set && OnlyAdministratorsMayChange(directory, text);
   }
 
   modetest::MenuHelperOff menuHelperOff_;
@@ -236,19 +259,24 @@ TEST_F(InstallModeTest, AnInstallerThatCannotStartGivesZeroAndStillSchedules) {
   ExpectWholeDirectoryScheduled(tree);
 }
 
-// Before the deletions are registered by path, the directory is left to
-// administrators, so that nobody else can swap a sub-directory for a link.
-TEST_F(InstallModeTest, LeavesItsDirectoryToAdministratorsBeforeTheRestart) {
+// Before the deletions are registered by path, every directory of the tree
+// is left to administrators, so that nobody else can swap a sub-directory
+// for a link.
+TEST_F(InstallModeTest, LeavesEveryDirectoryToAdministratorsBeforeTheRestart) {
   const std::wstring kept = scratch_.Join(L"kept");
   ASSERT_TRUE(CreateDirectoryW(kept.c_str(), nullptr));
   std::string text;
-  if (!RestrictToAdministrators(kept) || !OnlyAdministratorsMayChange(kept, &text)) {
+  if (!KeepsAccessLists(kept, &text)) {
     GTEST_SKIP() << "this platform keeps no access list of a file's own (Wine shows " << text
                  << ")";
   }
   const std::wstring probe = Stage(L"install_mode_probe.exe", L"updater.exe");
+  ASSERT_TRUE(CreateDirectoryW((directory_ + L"\\sub").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((directory_ + L"\\sub\\deeper").c_str(), nullptr));
   EXPECT_EQ(Run(probe, L"action-unstartable").exitCode, 0u);
-  EXPECT_TRUE(OnlyAdministratorsMayChange(directory_, &text)) << text;
+  for (const wchar_t* below : {L"", L"\\sub", L"\\sub\\deeper"}) {
+    EXPECT_TRUE(OnlyAdministratorsMayChange(directory_ + below, &text)) << text;
+  }
 }
 
 // A module path longer than the buffer (exit code 164, nothing scheduled) is

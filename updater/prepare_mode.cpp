@@ -6,7 +6,9 @@
 #include "archive/archive_reader.h"
 #include "archive/payload_extraction.h"
 #include "base/debug_trace.h"
+#include "fileutil/directory_tree.h"
 #include "fileutil/file_identity.h"
+#include "fileutil/held_directory.h"
 #include "fileutil/long_path.h"
 #include "pack/update_pack.h"
 #include "updater/exit_codes.h"
@@ -67,7 +69,10 @@ void TraceUnpackFailure(std::int32_t result) {
       DebugTrace(L"prepare: the RunOnce value of an earlier prepare could not be removed\n");
       return;
     case kExtractionFailed:
-      DebugTrace(L"prepare: the staging directory could not be created\n");
+      DebugTrace(L"prepare: the staging directory could not be created or opened\n");
+      return;
+    case kPackInsideStaging:
+      DebugTrace(L"prepare: refused: the pack lies inside the staging directory\n");
       return;
     case kUpdaterNotUnpacked:
       DebugTrace(L"prepare: the staged updater.exe is not a file this run unpacked, reached "
@@ -83,6 +88,8 @@ const wchar_t* PackRemovalText(FileRemoval removal) {
   switch (removal) {
     case FileRemoval::Removed:
       return L"deleted";
+    case FileRemoval::Marked:
+      return L"marked for deletion: another program still holds it";
     case FileRemoval::Link:
       return L"kept: its path now leads through a link";
     case FileRemoval::Missing:
@@ -97,12 +104,23 @@ const wchar_t* PackRemovalText(FileRemoval removal) {
 
 std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& stagingDirectory,
                               const std::wstring& subDirectory,
-                              std::optional<FileIdentity>* packRead) {
-  // Rooted at the staging directory: the payload's directory entries land
-  // there whatever the current directory is.
+                              std::optional<FileStamp>* packRead, EntryHook beforeEntry) {
   UpdatePack pack(packPath, stagingDirectory);
   if (pack.archive == nullptr) {
     return kPackNotLoaded;
+  }
+  // Held from here on: everything below it is written and judged through
+  // this handle, never by a path.
+  HeldDirectory staging;
+  if (HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != Opened::Ok &&
+      (!CreateDirectoryTree(stagingDirectory) ||
+       HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != Opened::Ok)) {
+    return kExtractionFailed;
+  }
+  // Extraction would replace the very pack it reads from: at an entry's
+  // path the pack is deleted and the new file may even get its identity.
+  if (pack.packFileKnown && IsBelowFinalPath(pack.packFinalPath, staging.finalPath())) {
+    return kPackInsideStaging;
   }
   // An install scheduled by an earlier prepare would otherwise run at the
   // next logon on a tree this one is about to change, also when this one
@@ -110,20 +128,18 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
   if (!RemoveRunOnceValue(kRunOnceValueName)) {
     return kScheduleNotCleared;
   }
-  if (!pack.ExtractPayload(stagingDirectory)) {
-    // A failure outside the reader leaves its last code, 0 from the open, in
-    // place; it must still not read as success.
+  WatchedFile updater;
+  updater.relativePath = subDirectory + L"\\updater.exe";
+  if (!ExtractPayload(pack.archive, staging, stagingDirectory, &updater, beforeEntry)) {
     const std::int32_t code = LastArchiveError;
     return code != 0 ? code : kExtractionFailed;
   }
-  // The updater that will run at logon must be one this run unpacked, not a
-  // file planted beside the payload or one outside it, and reached without
-  // a link at any level below the staging directory: at logon its own
-  // directory would otherwise be the link, and its clean-up would go
+  // The updater that will run at logon must be one this run created, not a
+  // file planted beside the payload or one another run wrote, and reached
+  // without a link at any level below the staging directory: at logon its
+  // own directory would otherwise be the link, and its clean-up would go
   // through it.
-  const std::wstring updaterBelowStaging = subDirectory + L"\\updater.exe";
-  if (!IsReachedWithoutLinks(stagingDirectory, updaterBelowStaging) ||
-      !IsUnpackedFile(pack.archive, stagingDirectory, stagingDirectory + updaterBelowStaging)) {
+  if (!IsUnpackedFile(staging, updater)) {
     return kUpdaterNotUnpacked;
   }
   if (packRead != nullptr && pack.packFileKnown) *packRead = pack.packFile;
@@ -131,7 +147,7 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
 }
 
 int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::wstring& packPath,
-                       const std::wstring& subDirectory, RunOnceWriter writeRunOnce) {
+                       const std::wstring& subDirectory, const PrepareSeams& seams) {
   std::wstring stagingDirectory = stagingDirectoryArgument;
   // "\\?\UNC\server\share" is the long form of "\\server\share"; dropping
   // only "\\?\" would leave the relative "UNC\server\share".
@@ -159,14 +175,21 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
     return kExitPackFailed;
   }
 
-  std::optional<FileIdentity> packRead;
-  const std::int32_t unpacked = UnpackUpdatePack(packPath, stagingDirectory, subDirectory, &packRead);
+  const RunLock lock(seams.lockWaitMilliseconds);
+  if (!lock.held()) {
+    DebugTrace(L"prepare: refused: another prepare or install did not end within %u ms\n",
+               static_cast<unsigned>(seams.lockWaitMilliseconds));
+    return kExitPackFailed;
+  }
+  std::optional<FileStamp> packRead;
+  const std::int32_t unpacked =
+      UnpackUpdatePack(packPath, stagingDirectory, subDirectory, &packRead, seams.beforeEntry);
   if (unpacked != 0) {
     TraceUnpackFailure(unpacked);
     return kExitPackFailed;
   }
   const std::wstring command = ComposeRunOnceCommand(stagingDirectory, subDirectory);
-  if (!writeRunOnce(kRunOnceValueName, command)) {
+  if (!seams.writeRunOnce(kRunOnceValueName, command)) {
     DebugTrace(L"prepare: the RunOnce value could not be written\n");
     return kExitRunOnceFailed;
   }
@@ -178,7 +201,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   // behind rather than failing an update that is scheduled.
   if (packRead) {
     DebugTrace(L"prepare: the pack was %s\n",
-               PackRemovalText(RemoveFileItself(ToLongPath(packPath), &*packRead)));
+               PackRemovalText(RemoveFileAt(packPath, &*packRead)));
   } else {
     DebugTrace(L"prepare: the pack was kept: the platform did not identify the file read\n");
   }
@@ -187,5 +210,5 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
 
 int RunPrepareMode(const std::wstring& stagingDirectory, const std::wstring& packPath,
                    const std::wstring& subDirectory) {
-  return RunPrepareModeWith(stagingDirectory, packPath, subDirectory, &WriteRunOnceValue);
+  return RunPrepareModeWith(stagingDirectory, packPath, subDirectory, PrepareSeams());
 }

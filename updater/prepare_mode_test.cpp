@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testkit/fileutil/directory_link_test_support.h"
@@ -19,6 +20,7 @@
 #include "testkit/scoped_temp_dir.h"
 #include "testkit/updater/mode_test_support.h"
 #include "updater/exit_codes.h"
+#include "updater/run_lock.h"
 #include "updater/runonce_entry.h"
 
 namespace {
@@ -181,6 +183,95 @@ TEST_F(PrepareModeTest, UnpacksTheSameFromAnyCurrentDirectory) {
   EXPECT_EQ(testkit::ListDirectory(scratch_.Join(L"elsewhere")), L"");
 }
 
+// The pack where an entry would replace it: the run would delete what it
+// reads and take the new file for the one it read. Refused before anything
+// is written; an earlier schedule stays.
+TEST_F(PrepareModeTest, APackInsideTheStagingDirectoryIsRefusedBeforeAnythingIsWritten) {
+  const std::wstring staged = staging_ + L"\\" + kSubDirectory;
+  ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(staged.c_str(), nullptr));
+  pack_ = staged + L"\\updater.exe";
+  CopyPack(L"letterwing-update.pack");
+  ASSERT_TRUE(WriteRunOnceValue(kRunOnceValueName, L"earlier"));
+  EXPECT_EQ(RunPrepare(staging_, staging_), static_cast<DWORD>(kExitPackFailed));
+  EXPECT_EQ(testkit::ListDirectory(staged), L"updater.exe");
+  std::string packBytes, built;
+  ASSERT_TRUE(testkit::ReadFileBytes(pack_, &packBytes));
+  ASSERT_TRUE(testkit::ReadFileBytes(testkit::BuiltProgramPath(L"letterwing-update.pack"), &built));
+  EXPECT_TRUE(packBytes == built);
+  std::wstring value;
+  EXPECT_TRUE(testkit::ReadRunOnceValue(&value));
+  EXPECT_EQ(value, L"earlier");
+}
+
+// While another run holds the lock this one waits for it; when it does not
+// come in time, it refuses having changed nothing.
+TEST_F(PrepareModeTest, WaitsForAnotherRunAndRefusesWhenItDoesNotEnd) {
+  CopyPack(L"letterwing-update.pack");
+  HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, RunLock::kName);
+    SetEvent(taken);
+    WaitForSingleObject(release, INFINITE);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  });
+  WaitForSingleObject(taken, INFINITE);
+  PrepareSeams seams;
+  seams.lockWaitMilliseconds = 200;
+  {
+    packtest::TraceCapture trace;
+    EXPECT_EQ(RunPrepareModeWith(staging_, pack_, kSubDirectory, seams), kExitPackFailed);
+    EXPECT_EQ(trace.Lines(), std::vector<std::wstring>{L"prepare: refused: another prepare or "
+                                                       L"install did not end within 200 ms\n"});
+  }
+  EXPECT_FALSE(testkit::DirectoryExists(staging_));
+  EXPECT_TRUE(testkit::FileExists(pack_));
+  ExpectNothingScheduled();
+
+  seams.lockWaitMilliseconds = 60000;
+  std::thread releaser([&] {
+    Sleep(300);
+    SetEvent(release);
+  });
+  EXPECT_EQ(RunPrepareModeWith(staging_, pack_, kSubDirectory, seams), kExitPrepared);
+  releaser.join();
+  holder.join();
+  CloseHandle(taken);
+  CloseHandle(release);
+  ExpectStagedPayload();
+}
+
+// Two prepares of one staging directory started together: the slow one
+// writes its updater first and its package last, so that, without the
+// lock, the quick one would finish in between. Whatever is scheduled runs
+// on one payload whole.
+TEST_F(PrepareModeTest, TwoRunsAtOnceNeverScheduleAMixedTree) {
+  const std::wstring slowPack = scratch_.Join(L"slow.pack");
+  ASSERT_TRUE(CopyFileW(packtest::TestPackPath(L"slow.pack").c_str(), slowPack.c_str(), FALSE));
+  CopyPack(L"letterwing-update.pack");
+  ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
+  DWORD slowCode = 1;
+  std::thread slow([&] {
+    slowCode = testkit::RunProgram(program_, L"prepare \"" + staging_ + L"\" \"" + slowPack +
+                                                 L"\" \"" + kSubDirectory + L"\"")
+                   .exitCode;
+  });
+  const DWORD quickCode = RunPrepare(staging_, staging_);
+  slow.join();
+  EXPECT_EQ(slowCode, 0u);
+  EXPECT_EQ(quickCode, 0u);
+  std::wstring value;
+  ASSERT_TRUE(testkit::ReadRunOnceValue(&value));
+  EXPECT_EQ(value, ExpectedCommand(staging_ + L"\\"));
+  const std::wstring staged = staging_ + L"\\" + kSubDirectory;
+  std::string updater, package;
+  ASSERT_TRUE(testkit::ReadFileBytes(staged + L"\\updater.exe", &updater));
+  ASSERT_TRUE(testkit::ReadFileBytes(staged + L"\\letterwing.msi", &package));
+  EXPECT_EQ(updater == "MZ slow\n", package == "slow package\n") << "a mixed tree";
+}
+
 // Arguments under which nothing scheduled could run as meant: 141, the pack
 // kept, nothing scheduled; where the argument itself is refused, not even
 // the staging directory is made.
@@ -285,6 +376,104 @@ INSTANTIATE_TEST_SUITE_P(
         PlantedLink{"ScheduledUpdaterIsAFileLink", L"L\\updater.exe",
                     L"stage\\Letterwing Update\\updater.exe", false, L"L"}),
     [](const ::testing::TestParamInfo<PlantedLink>& param) { return std::string(param.param.name); });
+
+// Between entries, a level that files were already written into is swapped
+// for a link to a folder outside: with Windows' own calls once the run has
+// left it, or from the Unix side while the run holds it, where Windows'
+// sharing rules do not reach. Nothing lands outside, the entry is refused
+// and nothing is scheduled.
+struct SwapCase {
+  const char* name;
+  const wchar_t* before;  // the entry before which the swap is made
+  bool outsideWindows;
+  const wchar_t* movedAway;  // what the level holds once it is moved away
+};
+
+struct {
+  const SwapCase* swap = nullptr;
+  std::wstring level, away, outside;
+  bool swapped = false;
+} g_race;
+
+void SwapLevel(const std::wstring& name) {
+  if (g_race.swap == nullptr || name != g_race.swap->before) return;
+  g_race.swapped =
+      (g_race.swap->outsideWindows
+           ? fileutil_test::RenameOutsideWindows(g_race.level, g_race.away)
+           : MoveFileW(g_race.level.c_str(), g_race.away.c_str()) != 0) &&
+      fileutil_test::MakeDirectoryLink(g_race.level, g_race.outside);
+}
+
+class PrepareModeSwapTest : public PrepareModeTest,
+                            public ::testing::WithParamInterface<SwapCase> {};
+
+TEST_P(PrepareModeSwapTest, NothingLandsOutsideAndTheEntryIsRefused) {
+  ASSERT_TRUE(CopyFileW(packtest::TestPackPath(L"race.pack").c_str(), pack_.c_str(), FALSE));
+  g_race.level = staging_ + L"\\L\\many";
+  g_race.away = scratch_.Join(L"away");
+  g_race.outside = scratch_.Join(L"outside");
+  for (const wchar_t* name : {L"\\b.txt", L"\\d.txt"}) {
+    ASSERT_TRUE(modetest::PlantFile(g_race.outside + name, "not the update's"));
+  }
+  g_race.swap = &GetParam();
+  g_race.swapped = false;
+  PrepareSeams seams;
+  seams.beforeEntry = &SwapLevel;
+  packtest::TraceCapture trace;
+  const int code = RunPrepareModeWith(staging_, pack_, L"L", seams);
+  g_race.swap = nullptr;
+  const std::vector<std::wstring> lines = trace.Lines();
+  fileutil_test::RemoveDirectoryLink(g_race.level);
+  if (!g_race.swapped) GTEST_SKIP() << "the level cannot be swapped that way here";
+
+  EXPECT_EQ(code, kExitPackFailed);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), L"prepare: unpacking failed with archive result 0xC00\n");
+  EXPECT_EQ(testkit::ListDirectory(g_race.outside), L"b.txt,d.txt");
+  for (const wchar_t* name : {L"\\b.txt", L"\\d.txt"}) {
+    std::string bytes;
+    ASSERT_TRUE(testkit::ReadFileBytes(g_race.outside + name, &bytes));
+    EXPECT_EQ(bytes, "not the update's");
+  }
+  // Wine deletes by name, so a file made through the level after it was
+  // moved from the Unix side stays there; it must have no byte.
+  const std::wstring away = testkit::ListDirectory(g_race.away);
+  if (away != GetParam().movedAway) {
+    EXPECT_EQ(away, std::wstring(GetParam().movedAway) + L",b.txt");
+    std::string bytes;
+    EXPECT_TRUE(testkit::ReadFileBytes(g_race.away + L"\\b.txt", &bytes) && bytes.empty());
+  }
+  EXPECT_TRUE(testkit::FileExists(pack_));
+  ExpectNothingScheduled();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Swaps, PrepareModeSwapTest,
+    ::testing::Values(SwapCase{"WithWindowsCalls", L"L/many/d.txt", false, L"a.txt,b.txt"},
+                      SwapCase{"OutsideWindowsView", L"L/many/b.txt", true, L"a.txt"}),
+    [](const ::testing::TestParamInfo<SwapCase>& param) { return std::string(param.param.name); });
+
+// The pack is deleted while another program holds it open (a scanner, say):
+// the name goes at once where the platform deletes the POSIX way, and is
+// marked, going with the last handle, where it does not; the trace says
+// which.
+TEST_F(PrepareModeTest, APackHeldOpenElsewhereIsDeletedOrMarkedAsTheTraceSays) {
+  CopyPack(L"letterwing-update.pack");
+  HANDLE held = CreateFileW(pack_.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE) << testkit::LastErrorText();
+  packtest::TraceCapture trace;
+  EXPECT_EQ(RunPrepareMode(staging_, pack_, kSubDirectory), kExitPrepared);
+  const bool nameStayed = testkit::FileExists(pack_);
+  CloseHandle(held);
+  const std::vector<std::wstring> lines = trace.Lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), nameStayed ? L"prepare: the pack was marked for deletion: another "
+                                       L"program still holds it\n"
+                                     : L"prepare: the pack was deleted\n");
+  EXPECT_FALSE(testkit::FileExists(pack_));
+}
 
 // A pack path that is a link is read through, but the link is not deleted,
 // for that would delete what it points to.
@@ -395,7 +584,7 @@ TEST_F(PrepareModeTest, OnlyThePackThatWasReadIsDeleted) {
   for (const bool toLink : {false, true}) {
     g_swapToLink = toLink;
     CopyPack(L"letterwing-update.pack");
-    EXPECT_EQ(RunPrepareModeWith(staging_, pack_, kSubDirectory, &SwapPackFolder), kExitPrepared);
+    EXPECT_EQ(RunPrepareModeWith(staging_, pack_, kSubDirectory, {&SwapPackFolder}), kExitPrepared);
     std::string bytes;
     EXPECT_TRUE(testkit::ReadFileBytes(pack_, &bytes)) << toLink;
     EXPECT_EQ(bytes, "someone else's");
@@ -417,7 +606,7 @@ TEST_F(PrepareModeTest, ARefusedRunOnceWriteGives152AndKeepsStagedFilesAndPack) 
   ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
   ASSERT_TRUE(SetCurrentDirectoryW(staging_.c_str()));
   packtest::TraceCapture trace;
-  const int code = RunPrepareModeWith(staging_, pack_, kSubDirectory, &RefuseRunOnce);
+  const int code = RunPrepareModeWith(staging_, pack_, kSubDirectory, {&RefuseRunOnce});
   SetCurrentDirectoryW(previous);
 
   EXPECT_EQ(code, kExitRunOnceFailed);

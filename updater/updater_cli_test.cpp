@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
                   L"action", 1603,
                   {L"action: starting \"", L"\\msiexec.exe\" /quiet /i \"{s}\\letterwing.msi\"",
                    L"action: the installer ended with 1603\n",
-                   L"action: {s} is to be deleted at the next restart\n",
+                   L" paths below {s} are to be deleted at the next restart\n",
                    L"updater: exit code 1603\n"}},
         TraceCase{"ComCannotStart", L"abnormal_end_probe.exe", nullptr, nullptr, L"com", kExitAbnormal,
                   {L"updater: abnormal end, exit code 3\n"}},

@@ -64,7 +64,8 @@ TEST_F(UpdaterImageTest, ImportsSystemDllsOnly) {
   ASSERT_NE(offset, 0u);
   const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "shell32.dll",
                                         "ole32.dll",    "advapi32.dll", "msvcrt.dll",
-                                        "shlwapi.dll",  "oleaut32.dll", "gdi32.dll"};
+                                        "shlwapi.dll",  "oleaut32.dll", "gdi32.dll",
+                                        "ntdll.dll"};
   std::vector<std::string> imported;
   for (;; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
     ASSERT_LE(offset + sizeof(IMAGE_IMPORT_DESCRIPTOR), image_.size());

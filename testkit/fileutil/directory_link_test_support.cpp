@@ -94,16 +94,22 @@ bool IsFileLink(const std::wstring& path) {
          !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The Unix name of a path that does not exist yet: its directory's, then
+// its own name.
+std::string UnixNameOfNew(const std::wstring& path) {
+  const std::wstring::size_type slash = path.rfind(L'\\');
+  const std::string unixParent = UnixName(path.substr(0, slash));
+  if (unixParent.empty()) return std::string();
+  return unixParent + "/" +
+         std::string(path.begin() + static_cast<std::ptrdiff_t>(slash) + 1, path.end());
+}
+
 bool MakeUnixSymbolicLink(const std::wstring& link, const std::wstring& target,
                           bool (*made)(const std::wstring&)) {
-  // The link does not exist yet: name its directory and append its name.
-  const std::wstring::size_type slash = link.rfind(L'\\');
   const std::string unixTarget = UnixName(target);
-  const std::string unixParent = UnixName(link.substr(0, slash));
-  if (unixTarget.empty() || unixParent.empty()) return false;
-  const std::string name(link.begin() + static_cast<std::ptrdiff_t>(slash) + 1, link.end());
-  return RunUnixProgram(L"Z:\\bin\\ln",
-                        "-s \"" + unixTarget + "\" \"" + unixParent + "/" + name + "\"") &&
+  const std::string unixLink = UnixNameOfNew(link);
+  if (unixTarget.empty() || unixLink.empty()) return false;
+  return RunUnixProgram(L"Z:\\bin\\ln", "-s \"" + unixTarget + "\" \"" + unixLink + "\"") &&
          Eventually(made, link);
 }
 
@@ -121,6 +127,14 @@ bool MakeFileLink(const std::wstring& link, const std::wstring& target) {
   if (MakeUnixSymbolicLink(link, target, &Exists)) return true;
   RemoveDirectoryLink(link);
   return false;
+}
+
+bool RenameOutsideWindows(const std::wstring& from, const std::wstring& to) {
+  const std::string unixFrom = UnixName(from);
+  const std::string unixTo = UnixNameOfNew(to);
+  return !unixFrom.empty() && !unixTo.empty() &&
+         RunUnixProgram(L"Z:\\bin\\mv", "-T \"" + unixFrom + "\" \"" + unixTo + "\"") &&
+         Eventually(&IsGone, from) && Eventually(&Exists, to);
 }
 
 bool RemoveDirectoryLink(const std::wstring& link) {

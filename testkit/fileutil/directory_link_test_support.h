@@ -22,4 +22,10 @@ bool MakeFileLink(const std::wstring& link, const std::wstring& target);
 // test calls this before its temporary directory is cleaned up.
 bool RemoveDirectoryLink(const std::wstring& link);
 
+// Renames from from to to (a name in an existing directory) on the Unix side
+// of Wine, as a program that Windows does not see would: its sharing rules
+// do not reach there. False where there is no Unix side (Windows) or the
+// rename was not seen.
+bool RenameOutsideWindows(const std::wstring& from, const std::wstring& to);
+
 }  // namespace fileutil_test

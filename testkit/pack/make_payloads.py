@@ -114,6 +114,27 @@ def main():
         with open(path, "wb") as f:
             f.write(data.replace(b"abXd.txt", b"ab\0d.txt"))
 
+    # The prepare tests that change the tree while a run works: a level
+    # ("L/many") written into, left for another and reached again; and a
+    # payload slow enough to unpack that a second run meets the first,
+    # with its updater first and its package last.
+    write_zip(os.path.join(out, "race.zip"), [
+        (windows_entry("L/", WINDOWS_DIRECTORY), b""),
+        (windows_entry("L/many/", WINDOWS_DIRECTORY), b""),
+        (windows_entry("L/many/a.txt"), b"a\n"),
+        (windows_entry("L/many/b.txt"), b"b\n"),
+        (windows_entry("L/other/", WINDOWS_DIRECTORY), b""),
+        (windows_entry("L/other/c.txt"), b"c\n"),
+        (windows_entry("L/many/d.txt"), b"d\n"),
+        (windows_entry("L/updater.exe"), b"MZ race\n"),
+    ])
+    slow = [(windows_entry("Letterwing Update/", WINDOWS_DIRECTORY), b""),
+            (windows_entry("Letterwing Update/updater.exe"), b"MZ slow\n"),
+            (windows_entry("bulk/", WINDOWS_DIRECTORY), b"")]
+    slow += [(windows_entry("bulk/%04d" % i), b"x" * 512) for i in range(3000)]
+    slow += [(windows_entry("Letterwing Update/letterwing.msi"), b"slow package\n")]
+    write_zip(os.path.join(out, "slow.zip"), slow)
+
     with open(os.path.join(out, "not-a-zip.bin"), "wb") as f:
         f.write(b"This payload is signed but it is not a ZIP archive.\n" * 8)
 

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The one rule on links, applied to an object through the handle that opened
+// it by a name in a directory.
+//
+// A link is a reparse point whose tag is a name surrogate: a junction, a
+// symbolic link, or anything else that stands for another name. Other
+// reparse points (compressed, deduplicated or cloud-placeholder files) are
+// the ordinary files and directories they look like.
+//
+// Hazard: a link is not always flagged. Wine opens a Unix symbolic link as
+// what it points to, with no reparse attribute at all (deleting it by name
+// deletes the target), and it derives an object's final path from the name
+// it was opened by, so a directory renamed from the Unix side keeps its old
+// final path. An object therefore counts as reached by its own name only
+// when its final path is its directory's final path followed by that name
+// and, opened afresh by that final path, it is the same object.
+
+// True for the reparse points that are links.
+bool IsLinkReparsePoint(DWORD attributes, DWORD reparseTag);
+
+enum class ObjectKind {
+  File,
+  Directory,
+  // A link by the rule above, or an object that cannot be told apart from
+  // one (its attributes, final path or identity cannot be read).
+  Link,
+};
+
+// What `object`, opened without following a final link as `name` (one
+// component) in the directory whose final path is `directoryFinalPath`, is.
+// `finalPath`, when given, receives the object's final path.
+ObjectKind JudgeOpenedName(HANDLE object, const std::wstring& directoryFinalPath,
+                           const std::wstring& name, std::wstring* finalPath = nullptr);
