@@ -28,30 +28,34 @@ constexpr DWORD kNormalAndArchive = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHI
 // refused.
 std::int32_t CreateEntryFile(const HeldDirectory& directory, const std::wstring& name,
                              UniqueFileHandle* file) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    switch (directory.CreateNewFile(name, kNormalAndArchive, file)) {
+  const auto codeFor = [](Created created) {
+    switch (created) {
       case Created::Ok:
         return ArchiveOk;
       case Created::Misplaced:
         return LinkInEntryPath;
-      case Created::Failed:
-        return FileOpenFailed;
+      // Still taken once the file there was removed: a link that leads
+      // nowhere, or a name somebody took again meanwhile.
       case Created::Exists:
-        break;
-    }
-    if (attempt > 0) return LinkInEntryPath;
-    switch (directory.RemoveFile(name, nullptr)) {
-      case FileRemoval::Removed:
-      case FileRemoval::Missing:
-        break;
-      case FileRemoval::Link:
         return LinkInEntryPath;
-      case FileRemoval::Marked:   // the name stays while another program holds it
-      case FileRemoval::Refused:  // a read-only file stays as it was
-        return FileOpenFailed;
+      case Created::Failed:
+        break;
     }
+    return FileOpenFailed;
+  };
+  const Created created = directory.CreateNewFile(name, kNormalAndArchive, file);
+  if (created != Created::Exists) return codeFor(created);
+  switch (directory.RemoveFile(name, nullptr)) {
+    case FileRemoval::Removed:
+    case FileRemoval::Missing:
+      break;
+    case FileRemoval::Link:
+      return LinkInEntryPath;
+    case FileRemoval::Marked:   // the name stays while another program holds it
+    case FileRemoval::Refused:  // a read-only file stays as it was
+      return FileOpenFailed;
   }
-  return FileOpenFailed;
+  return codeFor(directory.CreateNewFile(name, kNormalAndArchive, file));
 }
 
 std::int32_t CodeFor(Opened opened) {

@@ -240,8 +240,9 @@ Created HeldDirectory::CreateNewFile(const std::wstring& name, DWORD attributes,
   if (status == kNameCollision) return Created::Exists;
   if (status < 0) return Created::Failed;
   if (JudgeOpenedName(file->get(), finalPath_, name) != ObjectKind::File) {
-    // Nobody else holds it (it is shared with nobody): it goes as the handle
-    // closes, wherever it stands.
+    // Nobody else holds it (it is shared with nobody): Windows deletes it as
+    // the handle closes, wherever it stands. Wine deletes by name, so there
+    // it stays where it was taken, empty.
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
     SetFileInformationByHandle(file->get(), FileDispositionInfo, &disposition, sizeof disposition);
