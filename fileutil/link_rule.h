@@ -14,11 +14,11 @@
 //
 // Hazard: a link is not always flagged. Wine opens a Unix symbolic link as
 // what it points to, with no reparse attribute at all (deleting it by name
-// deletes the target), and it derives an object's final path from the name
-// it was opened by, so a directory renamed from the Unix side keeps its old
-// final path. An object therefore counts as reached by its own name only
-// when its final path is its directory's final path followed by that name
-// and, opened afresh by that final path, it is the same object.
+// deletes the target). An object therefore counts as reached by its own
+// name only when its final path is its directory's final path followed by
+// that name. (Wine derives a final path from the names an object and its
+// directories were opened by, resolved when it was opened: a directory
+// renamed from the Unix side afterwards keeps its old final path.)
 
 // True for the reparse points that are links.
 bool IsLinkReparsePoint(DWORD attributes, DWORD reparseTag);
@@ -27,7 +27,7 @@ enum class ObjectKind {
   File,
   Directory,
   // A link by the rule above, or an object that cannot be told apart from
-  // one (its attributes, final path or identity cannot be read).
+  // one (its attributes or final path cannot be read).
   Link,
 };
 
