@@ -30,6 +30,11 @@ enum ArchiveResult : std::int32_t {
   // symbolic link already in the staging directory (a directory level or
   // the file itself); nothing is written for it.
   LinkInEntryPath = 0x00000C00,
+  // Payload extraction: two entries name one place (file names that differ
+  // only in case, a file and a directory), a name passes through an
+  // earlier file, or no earlier directory entry makes a file's directory.
+  // Refused before anything is written.
+  ConflictingEntries = 0x00000D00,
   BadArgument = 0x00010000,
   WrongHandleKind = 0x00080000,
   SourceNotDiskFile = 0x02000000,

@@ -113,12 +113,29 @@ bool HasComponentEndingInDotOrBlank(std::basic_string_view<Char> name) {
   return false;
 }
 
-// The rule every entry name passes before anything is written for it, in
-// the program (on the decoded name) and in the publisher's tool (on the
-// stored bytes, as code page 1252 reads them): it stays inside the staging
-// directory, names no device, and means the same place in every component.
+// True when the name holds a character that Windows cannot store in a
+// name: a control character (1 to 31; the zero byte ends a stored name
+// before it gets here) or one of < > " | ? *. Such an entry could only fail
+// once earlier entries were written.
+template <typename Char>
+bool HoldsForbiddenCharacter(std::basic_string_view<Char> name) {
+  for (const Char c : name) {
+    const auto code = static_cast<unsigned long>(static_cast<std::make_unsigned_t<Char>>(c));
+    if (code < 0x20 || code == '<' || code == '>' || code == '"' || code == '|' || code == '?' ||
+        code == '*') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The rule every entry name passes before anything is written, in the
+// program (on the decoded name) and in the publisher's tool (on the stored
+// bytes, as code page 1252 reads them): it stays inside the staging
+// directory, names no device, holds only characters Windows can store, and
+// means the same place in every component.
 template <typename Char>
 bool IsSafeEntryName(std::basic_string_view<Char> name) {
   return IsEntryNameContained(name) && !NamesReservedDevice(name) &&
-         !HasComponentEndingInDotOrBlank(name);
+         !HoldsForbiddenCharacter(name) && !HasComponentEndingInDotOrBlank(name);
 }

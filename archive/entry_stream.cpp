@@ -11,6 +11,7 @@ struct EntryStream {
   std::unique_ptr<std::uint8_t[]> input;
   z_stream inflater = {};
   bool inflaterReady = false;  // inflateInit2 succeeded
+  bool streamEnded = false;    // inflate reported the DEFLATE stream's end
   std::uint64_t compressedPosition = 0;  // within the archive
   std::uint64_t extraOffset = 0;
   std::uint32_t extraSize = 0;
@@ -55,6 +56,8 @@ std::int32_t OpenEntryStream(ArchiveDirectory* directory) {
   if (stream->method != 0) {
     // Raw DEFLATE: no zlib header or trailer, 32 KB window.
     stream->inflaterReady = inflateInit2(&stream->inflater, -MAX_WBITS) == Z_OK;
+    // An empty entry with no compressed bytes at all has nothing to end.
+    stream->streamEnded = record.compressedSize == 0 && record.uncompressedSize == 0;
   }
   directory->openEntry = std::move(stream);
   return DirOk;
@@ -81,6 +84,22 @@ bool FetchInput(EntryStream& stream) {
   stream.inflater.next_in = stream.input.get();
   stream.inflater.avail_in = count;
   return true;
+}
+
+// The stated size has been delivered: the DEFLATE stream must end right
+// there. A stream cut short, or one that would give a byte more, is
+// damaged however its CRC-32 reads.
+bool StreamEndsHere(EntryStream& stream) {
+  std::uint8_t spare = 0;
+  for (;;) {
+    if (!FetchInput(stream)) return false;
+    stream.inflater.next_out = &spare;
+    stream.inflater.avail_out = 1;
+    const int result = inflate(&stream.inflater, Z_SYNC_FLUSH);
+    if (result == Z_STREAM_END) return stream.inflater.avail_out == 1;
+    if (result != Z_OK || stream.inflater.avail_out == 0) return false;
+    if (stream.inflater.avail_in == 0 && stream.compressedLeft == 0) return false;
+  }
 }
 
 }  // namespace
@@ -122,6 +141,7 @@ std::int32_t ReadEntryStream(ArchiveDirectory* directory, void* buffer, std::uin
       // compressed data ends before the DEFLATE stream does. A stream end
       // before the stated size is as wrong as any other error.
       if (result == Z_STREAM_END) {
+        stream.streamEnded = true;
         endedEarly = stream.uncompressedLeft - got > 0;
       } else if (result != Z_OK) {
         endedEarly = true;
@@ -130,6 +150,13 @@ std::int32_t ReadEntryStream(ArchiveDirectory* directory, void* buffer, std::uin
     stream.crc = crc32(stream.crc, out + produced, got);
     stream.uncompressedLeft -= got;
     produced += got;
+  }
+  if (!endedEarly && stream.method != 0 && stream.uncompressedLeft == 0 && !stream.streamEnded) {
+    if (StreamEndsHere(stream)) {
+      stream.streamEnded = true;
+    } else {
+      endedEarly = true;
+    }
   }
   if (endedEarly) {
     // What was delivered is good; the entry as a whole is not, so the next

@@ -18,8 +18,10 @@ std::int32_t OpenEntryStream(ArchiveDirectory* directory);
 
 // Delivers up to n uncompressed bytes and answers how many, 0 at the end of
 // the entry. An entry that cannot deliver its stated size (damaged DEFLATE
-// data, a stream or stored data that ends early) first gives what it has,
-// then a negative status; so does every later call. A failed fetch from the
+// data, a stream or stored data that ends early), and a DEFLATE entry whose
+// stream does not end exactly at its stated size (cut short, or with more
+// to give), first gives what it has, then a negative status; so does every
+// later call. A failed fetch from the
 // source gives DirIoError at once. Reading in small or large calls gives the
 // same bytes.
 std::int32_t ReadEntryStream(ArchiveDirectory* directory, void* buffer, std::uint32_t n);

@@ -146,6 +146,39 @@ TEST_F(EntryStreamTest, EntryThatCannotDeliverItsSizeGivesWhatItHasThenFails) {
   }
 }
 
+// Every stated byte arrives and the CRC-32 matches, but the DEFLATE stream
+// does not end there: cut before its final block, or with more to give.
+TEST_F(EntryStreamTest, DeflateStreamThatDoesNotEndAtTheStatedSizeFails) {
+  const std::string data = MixedContent();
+  // One stored block that is not the final one: all of the data, no end.
+  std::string withoutEnd = data.substr(0, 60000);
+  const auto length = static_cast<std::uint16_t>(withoutEnd.size());
+  withoutEnd.insert(0, std::string{'\0', static_cast<char>(length & 0xFF),
+                                   static_cast<char>(length >> 8),
+                                   static_cast<char>(~length & 0xFF),
+                                   static_cast<char>((~length >> 8) & 0xFF)});
+  const struct {
+    const char* what;
+    std::string content;
+    std::string raw;
+  } cases[] = {
+      {"stream without its final block", data.substr(0, 60000), withoutEnd},
+      {"stream with more than the stated size", data, ziptest::Deflate(data + "more")},
+  };
+  for (const auto& c : cases) {
+    Archive a;
+    a.entries = {File("data.bin", c.content, 8)};
+    a.entries[0].hasRawData = true;
+    a.entries[0].rawData = c.raw;
+    OpenEntry(a, 0);
+    std::int32_t last = 0;
+    const std::string got = ReadAll(16384, &last);
+    EXPECT_LT(last, 0) << c.what;
+    EXPECT_TRUE(got == c.content.substr(0, got.size())) << c.what;
+    CloseEntryStream(directory_.get());
+  }
+}
+
 TEST_F(EntryStreamTest, CompressedDataPastTheEndOfTheSourceIsAnIoError) {
   Archive a;
   a.entries = {File("data.bin", MixedContent(), 0)};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/archive_reader.h"
+#include "archive/entry_set_rule.h"
 #include "base/bounded_queue.h"
 #include "base/slim_lock.h"
 #include "base/unique_handle.h"
@@ -72,6 +73,29 @@ std::int32_t CodeFor(Opened opened) {
   return FileOpenFailed;
 }
 
+std::vector<std::wstring> LevelsOf(const std::wstring& name) {
+  return EntryLevels(std::wstring_view(name));
+}
+
+// Whether two lists of levels name one place, as the platform's file systems
+// compare names.
+bool SamePlace(const std::vector<std::wstring>& a, const std::vector<std::wstring>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (!SameNameIgnoringCase(a[i], b[i])) return false;
+  }
+  return true;
+}
+
+// Orders paths as the platform's file systems compare names: ordinally, case
+// ignored.
+struct OrdinalIgnoringCaseLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_LESS_THAN;
+  }
+};
+
 // Inflated data goes to the files in pieces of at most this size, and at
 // most this much waits for the writing thread.
 constexpr std::uint32_t kChunk = 256 << 10;
@@ -127,7 +151,7 @@ class FileWriter {
       : levels_(staging), stagingLength_(stagingPath.size()), watched_(watched),
         beforeEntry_(beforeEntry), queue_(queue), pool_(pool) {
     if (watched_ != nullptr) {
-      watchedLevels_ = SplitRelativeName(watched_->relativePath);
+      watchedLevels_ = LevelsOf(watched_->relativePath);
       watched_->created = false;
     }
     thread_ = std::thread([this] { Run(); });
@@ -170,9 +194,9 @@ class FileWriter {
         written_ = 0;
         const std::wstring name(step.info.name);
         if (beforeEntry_ != nullptr) beforeEntry_(name);
-        std::vector<std::wstring> levels = SplitRelativeName(name);
-        // A file's name ends in its own component, never in a separator.
-        if (levels.empty() || name.back() == L'/' || name.back() == L'\\') {
+        std::vector<std::wstring> levels = LevelsOf(name);
+        // The entry check refused a file named as a directory already.
+        if (levels.empty()) {
           failure_ = FileOpenFailed;
           return;
         }
@@ -216,7 +240,7 @@ class FileWriter {
           failure_ = PathTooLong;
           return;
         }
-        failure_ = CodeFor(levels_.Reach(SplitRelativeName(name), true));
+        failure_ = CodeFor(levels_.Reach(LevelsOf(name), true));
         return;
       }
     }
@@ -225,11 +249,7 @@ class FileWriter {
   // Whether an entry's levels name the watched file; the last entry that
   // does made the file that stays.
   bool IsWatched(const std::vector<std::wstring>& levels) const {
-    if (watched_ == nullptr || levels.size() != watchedLevels_.size()) return false;
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-      if (!SameNameIgnoringCase(levels[i], watchedLevels_[i])) return false;
-    }
-    return true;
+    return watched_ != nullptr && SamePlace(levels, watchedLevels_);
   }
 
   HeldPath levels_;
@@ -281,6 +301,30 @@ bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
 
 }  // namespace
 
+std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFile* watched) {
+  EntryInfo info = {};
+  const std::int32_t counted = GetEntryInfo(archive, -1, &info);
+  if (counted != ArchiveOk) return counted;
+  const int count = info.index;
+  const std::vector<std::wstring> watchedLevels =
+      watched != nullptr ? LevelsOf(watched->relativePath) : std::vector<std::wstring>();
+  if (watched != nullptr) watched->named = false;
+  EntrySetCheck<wchar_t, OrdinalIgnoringCaseLess> set;
+  for (int i = 0; i < count; ++i) {
+    const std::int32_t described = GetEntryInfo(archive, i, &info);
+    if (described != ArchiveOk) return described;
+    info.name[sizeof info.name / sizeof info.name[0] - 1] = L'\0';
+    const std::wstring_view name(info.name);
+    if (!IsSafeEntryName(name)) return UnsafeEntryName;
+    const bool directory = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (set.Add(name, directory).conflict != EntryConflict::None) return ConflictingEntries;
+    if (watched != nullptr && !directory && SamePlace(EntryLevels(name), watchedLevels)) {
+      watched->named = true;
+    }
+  }
+  return ArchiveOk;
+}
+
 bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
                     const std::wstring& stagingPath, WatchedFile* watched,
                     EntryHook beforeEntry) {
@@ -288,6 +332,11 @@ bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
   EntryInfo info = {};
   if (GetEntryInfo(archive, -1, &info) != ArchiveOk) return false;
   const int count = info.index;
+  const std::int32_t judged = CheckPayloadEntries(archive, watched);
+  if (judged != ArchiveOk) {
+    LastArchiveError = judged;
+    return false;
+  }
 
   // This thread reads the archive and inflates; the writer's thread makes
   // the directories and files, in the same order, while the next piece is
@@ -297,19 +346,12 @@ bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
   FileWriter writer(staging, stagingPath, watched, beforeEntry, &queue, &pool);
   std::int32_t failure = ArchiveOk;
   for (int i = 0; i < count && failure == ArchiveOk; ++i) {
-    // The name is vetted before anything is written for the entry, so an
-    // entry whose description cannot be read is not written either.
     const std::int32_t described = GetEntryInfo(archive, i, &info);
     if (described != ArchiveOk) {
       failure = described;
       break;
     }
     info.name[sizeof info.name / sizeof info.name[0] - 1] = L'\0';
-    const std::wstring_view name(info.name);
-    if (!IsSafeEntryName(name)) {
-      failure = UnsafeEntryName;
-      break;
-    }
     if ((info.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       if (!SendFileEntry(archive, i, info, &queue, &pool)) failure = EntryWriteFailed;
       continue;
@@ -336,7 +378,7 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
 }
 
 bool IsUnpackedFile(const HeldDirectory& staging, const WatchedFile& watched) {
-  std::vector<std::wstring> levels = SplitRelativeName(watched.relativePath);
+  std::vector<std::wstring> levels = LevelsOf(watched.relativePath);
   if (!watched.created || levels.empty()) return false;
   const std::wstring name = levels.back();
   levels.pop_back();

@@ -14,15 +14,26 @@ class HeldDirectory;
 // its handle closed.
 struct WatchedFile {
   std::wstring relativePath;
-  bool created = false;
+  bool named = false;    // a file entry of the payload names it
+  bool created = false;  // the extraction made it
   FileStamp stamp;
 };
+
+// Judges every entry of the payload before anything is written: each name
+// by the shared name rule (entry_name_rule.h), then the names as a set
+// (entry_set_rule.h), compared as the platform's file systems compare them,
+// case ignored. ArchiveOk, or the code of the first failure: the code of
+// an entry whose description cannot be read, UnsafeEntryName (0x900) or
+// ConflictingEntries (0xD00). `watched`, when given, learns whether a file
+// entry names it.
+std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFile* watched = nullptr);
 
 // Called on the writing thread before each entry's levels are reached and
 // its file or directory is made, with the entry's stored name.
 using EntryHook = void (*)(const std::wstring& name);
 
-// Unpacks every entry of a verified payload, in index order, below the held
+// Unpacks every entry of a verified payload that CheckPayloadEntries
+// passes (it is asked first), in index order, below the held
 // staging directory (stagingPath is how the caller names it, ending in a
 // backslash). Nothing is written or judged by a path: each level of an
 // entry's name is opened from the held handle of the level above it
@@ -36,18 +47,16 @@ using EntryHook = void (*)(const std::wstring& name);
 // outside Windows' view) is deleted again before a byte is written.
 //
 // Files are created and written by a second thread, in index order, while
-// this one inflates the entries after them (at most 1 MiB waiting). The
-// first failing entry stops the extraction; what was written before it
-// stays. After false, LastArchiveError holds the code of the failing
-// operation: UnsafeEntryName (0x900) for a name that would lead outside the
-// staging directory or names a device, LinkInEntryPath (0xC00) for a level
-// or file that is a link, or a file that was not where it was made,
-// FileOpenFailed (0x200) for a level or file that cannot be made or
-// replaced, PathTooLong (0xB00) for a directory whose path would not fit in
-// 260 characters. Each entry is checked before anything is written for it,
-// so an entry whose description cannot be read stops the extraction there,
-// with the code of that query. `watched`, when given, tells whether an
-// entry made that file, and what it was.
+// this one inflates the entries after them (at most 1 MiB waiting). A
+// payload the entry check refuses writes nothing; otherwise the first
+// failing entry stops the extraction and what was written before it stays.
+// After false, LastArchiveError holds the code of the failing operation:
+// the entry check's, LinkInEntryPath (0xC00) for a level or file that is a
+// link, or a file that was not where it was made, FileOpenFailed (0x200)
+// for a level or file that cannot be made or replaced, PathTooLong (0xB00)
+// for a directory whose path would not fit in 260 characters, the reader's
+// codes for data that cannot be read. `watched`, when given, tells whether
+// an entry made that file, and what it was.
 //
 // Why a second thread: creating and writing a file costs about as much as
 // inflating it, so writing one piece while the next is inflated shortens

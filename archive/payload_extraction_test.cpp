@@ -83,7 +83,7 @@ TEST_F(PayloadExtractionTest, EntriesInSubDirectoriesUnpackWithStagingAsCurrentD
                      WindowsEntry("bin/updater.exe", "MZ program"),
                      WindowsEntry("bin/sub/", "", kWindowsDirectory),
                      WindowsEntry("bin/sub/letterwing.msi", ziptest::NoiseBytes(kLarge, 3)),
-                     WindowsEntry("top.txt", "top")};
+                     WindowsEntry("top.txt", "top"), WindowsEntry("bin/./dot.txt", "dot")};
   archive.entries[3].method = 8;
   archive.entries[4].localExtra = ziptest::ExtendedTimestampBlock(1, {1700000001});
   CurrentDirectory inStaging(staging_);
@@ -95,6 +95,9 @@ TEST_F(PayloadExtractionTest, EntriesInSubDirectoriesUnpackWithStagingAsCurrentD
   EXPECT_TRUE(bytes == ziptest::NoiseBytes(kLarge, 3));
   ASSERT_TRUE(testkit::ReadFileBytes(Staged(L"bin\\updater.exe"), &bytes));
   EXPECT_EQ("MZ program", bytes);
+  // A "." level names the level before it.
+  ASSERT_TRUE(testkit::ReadFileBytes(Staged(L"bin\\dot.txt"), &bytes));
+  EXPECT_EQ("dot", bytes);
   // Made on Windows, so read-only in the archive; reset to normal + archive.
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE),
             GetFileAttributesW(Staged(L"top.txt").c_str()));
@@ -105,11 +108,14 @@ TEST_F(PayloadExtractionTest, EntriesInSubDirectoriesUnpackWithStagingAsCurrentD
   EXPECT_EQ(written, 1700000001ULL * 10000000ULL + 116444736000000000ULL) << "the entry's time";
 }
 
-TEST_F(PayloadExtractionTest, FileInAMissingDirectoryFailsWithAbsoluteStaging) {
-  // The file that cannot be created is met by the writing thread while the
-  // next entries are already inflated: none of them may appear.
+TEST_F(PayloadExtractionTest, AFileThatCannotBeReplacedStopsTheLaterEntries) {
+  // The file that cannot be created (a read-only one is in the way) is met
+  // by the writing thread while the next entries are already inflated: none
+  // of them may appear.
+  ASSERT_TRUE(testkit::WriteFileBytes(Staged(L"taken.txt"), "read-only"));
+  ASSERT_TRUE(SetFileAttributesW(Staged(L"taken.txt").c_str(), FILE_ATTRIBUTE_READONLY));
   ziptest::Archive archive;
-  archive.entries = {WindowsEntry("first.txt", "first"), WindowsEntry("bin/updater.exe", "MZ"),
+  archive.entries = {WindowsEntry("first.txt", "first"), WindowsEntry("taken.txt", "MZ"),
                      WindowsEntry("later.txt", ziptest::NoiseBytes(kLarge, 5)),
                      WindowsEntry("later/", "", kWindowsDirectory)};
   CurrentDirectory elsewhere(temp_.path());
@@ -117,8 +123,38 @@ TEST_F(PayloadExtractionTest, FileInAMissingDirectoryFailsWithAbsoluteStaging) {
   ASSERT_NE(nullptr, payload.handle());
   EXPECT_FALSE(ExtractPayload(payload.handle(), staging_ + L"\\"));
   EXPECT_EQ(FileOpenFailed, LastArchiveError);
-  EXPECT_EQ(L"first.txt", testkit::ListDirectory(staging_));
+  EXPECT_EQ(L"first.txt,taken.txt", testkit::ListDirectory(staging_));
   EXPECT_EQ(L"stage", testkit::ListDirectory(temp_.path()));
+  SetFileAttributesW(Staged(L"taken.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Entries that cannot each have their own place, as a case-insensitive file
+// system reads them: refused before anything is written.
+TEST_F(PayloadExtractionTest, EntriesThatCannotAllHaveTheirPlaceWriteNothing) {
+  const struct {
+    const char* first;
+    bool firstIsDirectory;
+    const char* second;
+    bool secondIsDirectory;
+  } cases[] = {
+      {"Case.txt", false, "CASE.TXT", false},       {"clash", false, "clash/", true},
+      {"clash/", true, "CLASH", false},              {"f", false, "f/sub/", true},
+      {"f", false, "f/inner.txt", false},            {"missing/x.txt", false, "y.txt", false},
+      {"plain/", false, "y.txt", false},
+  };
+  for (const auto& c : cases) {
+    ziptest::Archive archive;
+    const auto entry = [](const char* name, bool directory) {
+      return WindowsEntry(name, directory ? "" : "x", directory ? kWindowsDirectory : kWindowsArchive);
+    };
+    archive.entries = {WindowsEntry("before.txt", "before"), entry(c.first, c.firstIsDirectory),
+                       entry(c.second, c.secondIsDirectory)};
+    Payload payload(archive);
+    ASSERT_NE(nullptr, payload.handle());
+    EXPECT_FALSE(ExtractPayload(payload.handle(), staging_ + L"\\")) << c.first << " " << c.second;
+    EXPECT_EQ(ConflictingEntries, LastArchiveError) << c.first << " " << c.second;
+    EXPECT_EQ(L"", testkit::ListDirectory(staging_)) << c.first << " " << c.second;
+  }
 }
 
 TEST_F(PayloadExtractionTest, ArchiveWithoutEntriesCreatesTheStagingDirectory) {
@@ -177,7 +213,7 @@ TEST_F(PayloadExtractionTest, StagingDirectoryThatCannotBeMadeReadsNothing) {
   EXPECT_FALSE(ExtractPayload(nullptr, staging_ + L"\\"));
 }
 
-TEST_F(PayloadExtractionTest, UnreadableEntryDescriptionWritesNothingForIt) {
+TEST_F(PayloadExtractionTest, UnreadableEntryDescriptionWritesNothing) {
   ziptest::Archive archive;
   archive.entries = {WindowsEntry("first.txt", "first"), WindowsEntry("second.txt", "second")};
   archive.entries[1].localNameLength = 3;
@@ -186,8 +222,7 @@ TEST_F(PayloadExtractionTest, UnreadableEntryDescriptionWritesNothingForIt) {
   ASSERT_NE(nullptr, payload.handle());
   EXPECT_FALSE(ExtractPayload(payload.handle(), staging_ + L"\\"));
   EXPECT_EQ(LocalHeaderMismatch, LastArchiveError);
-  EXPECT_TRUE(testkit::FileExists(Staged(L"first.txt")));
-  EXPECT_FALSE(testkit::FileExists(Staged(L"second.txt")));
+  EXPECT_EQ(L"", testkit::ListDirectory(staging_));
 }
 
 struct HostileName {
@@ -198,7 +233,7 @@ struct HostileName {
 class EscapingNameTest : public PayloadExtractionTest,
                          public ::testing::WithParamInterface<HostileName> {};
 
-TEST_P(EscapingNameTest, IsRefusedBeforeAnythingIsWrittenForIt) {
+TEST_P(EscapingNameTest, IsRefusedBeforeAnythingIsWritten) {
   const HostileName& hostile = GetParam();
   ziptest::Archive archive;
   archive.entries = {
@@ -213,7 +248,7 @@ TEST_P(EscapingNameTest, IsRefusedBeforeAnythingIsWrittenForIt) {
     EXPECT_FALSE(ExtractPayload(payload.handle(), staging_ + L"\\"));
     EXPECT_EQ(UnsafeEntryName, LastArchiveError);
   }
-  EXPECT_EQ(L"before.txt", testkit::ListDirectory(staging_));
+  EXPECT_EQ(L"", testkit::ListDirectory(staging_));
   EXPECT_EQ(L"stage", testkit::ListDirectory(temp_.path()));
   for (const wchar_t* outside : {L"C:\\escape.txt", L"C:\\escape", L"C:\\escape-dir"}) {
     EXPECT_FALSE(testkit::FileExists(outside) || testkit::DirectoryExists(outside));
@@ -250,6 +285,15 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileName{"sub/Con .log", false}, HostileName{"aux/", true},
                       HostileName{"COM1", false}, HostileName{"lpt9.dat", false},
                       HostileName{"com0", false}, HostileName{"LPT0.txt", false}));
+
+// Characters no Windows name can hold: such an entry could only fail once
+// the entries before it were written.
+INSTANTIATE_TEST_SUITE_P(
+    ForbiddenCharacters, EscapingNameTest,
+    ::testing::Values(HostileName{"a<b.txt", false}, HostileName{"what?.txt", false},
+                      HostileName{"pipe|/", true}, HostileName{"star*.txt", false},
+                      HostileName{"quote\".txt", false}, HostileName{"tab\t.txt", false},
+                      HostileName{"bell\x07.txt", false}));
 
 TEST(EntryNameRuleTest, DeviceNamesAreToldFromOrdinaryNames) {
   for (const std::wstring_view name :

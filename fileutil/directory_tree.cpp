@@ -31,6 +31,12 @@ struct WalkLevel {
   // A link, a name that could not be judged or a directory that could not
   // be protected stands in this directory or below it: it is left alone.
   bool kept = false;
+  KeptBecause because = KeptBecause::Link;
+
+  void Keep(KeptBecause reason) {
+    if (!kept) because = reason;
+    kept = true;
+  }
 };
 
 // The rights a directory's handle needs to take the protection.
@@ -42,9 +48,17 @@ ACCESS_MASK ProtectionAccess(const TreeProtection* protection) {
   return access;
 }
 
-bool Protect(const HeldDirectory& directory, const TreeProtection* protection) {
-  return protection == nullptr || SetKernelObjectSecurity(directory.handle(), protection->parts,
-                                                          protection->descriptor) != 0;
+// Gives the directory the protection, if any; a directory that cannot take
+// it is reported kept.
+bool Protect(const HeldDirectory& directory, const std::wstring& path,
+             const TreeProtection* protection, TreeWalkReport* report) {
+  if (protection == nullptr) return true;
+  if (SetKernelObjectSecurity(directory.handle(), protection->parts, protection->descriptor)) {
+    ++report->protectedDirectories;
+    return true;
+  }
+  report->kept.emplace_back(path, KeptBecause::Unprotected);
+  return false;
 }
 
 // The directory with its listing, or none when it cannot be listed.
@@ -116,10 +130,7 @@ bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool contin
 
   HeldDirectory top;
   if (HeldDirectory::OpenLast(root, extraAccess, &top) != Opened::Ok) return false;
-  if (!Protect(top, protection)) {
-    report->unprotected.push_back(longRoot);
-    return false;
-  }
+  if (!Protect(top, longRoot, protection, report)) return false;
   // The levels are kept on an explicit stack rather than the call stack, so
   // that no depth of nesting the file system allows can exhaust the
   // thread's stack.
@@ -133,11 +144,12 @@ bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool contin
     if (level.next == level.entries.size()) {
       // Listed and judged: the directory's handle closes before its action.
       const bool kept = level.kept;
+      if (kept) report->kept.emplace_back(level.path, level.because);
       const std::wstring finished = std::move(level.path);
       levels.pop_back();
       const bool ok = kept || action(finished, true) || continueOnError;
       if (levels.empty()) return ok;
-      if (kept) levels.back()->kept = true;
+      if (kept) levels.back()->Keep(KeptBecause::KeptBelow);
       if (!ok) return false;
       continue;
     }
@@ -151,9 +163,8 @@ bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool contin
       HeldDirectory sub;
       switch (level.directory.OpenDirectory(name, false, extraAccess, &sub)) {
         case Opened::Ok:
-          if (!Protect(sub, protection)) {
-            report->unprotected.push_back(child);
-            level.kept = true;
+          if (!Protect(sub, child, protection, report)) {
+            level.Keep(KeptBecause::KeptBelow);
             continue;
           }
           if (std::unique_ptr<WalkLevel> deeper = StartLevel(std::move(sub), child)) {
@@ -163,16 +174,14 @@ bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool contin
           ok = false;
           break;
         case Opened::Link:
-          ++report->links;
-          level.kept = true;
+          level.Keep(KeptBecause::Link);
           continue;
         case Opened::Missing:  // gone since it was listed: it cannot be walked
           ok = false;
           break;
         case Opened::WrongKind:
         case Opened::Failed:
-          ++report->unreadable;
-          level.kept = true;
+          level.Keep(KeptBecause::Unjudged);
           continue;
       }
     } else {
@@ -181,8 +190,8 @@ bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool contin
       const Opened opened = level.directory.OpenAny(name, FILE_READ_ATTRIBUTES, &file, &kind);
       if (opened == Opened::Missing) continue;  // gone since it was listed
       if (opened != Opened::Ok || kind != ObjectKind::File) {
-        ++(kind == ObjectKind::Link && opened == Opened::Ok ? report->links : report->unreadable);
-        level.kept = true;
+        level.Keep(opened == Opened::Ok && kind == ObjectKind::Link ? KeptBecause::Link
+                                                                     : KeptBecause::Unjudged);
         continue;
       }
       file.reset();

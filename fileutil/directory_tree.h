@@ -27,12 +27,20 @@ using CreateDirectoryCall = bool (*)(const std::wstring& longPath);
 // see which levels are asked for and in what order.
 bool CreateDirectoryTree(const std::wstring& path, CreateDirectoryCall createDirectory);
 
-// What a walk or a removal left alone, for the caller's report.
+// Why a walk left a directory alone.
+enum class KeptBecause {
+  Link,         // a link stands in it
+  Unjudged,     // a name in it could not be opened to be judged
+  Unprotected,  // its protection could not be set
+  KeptBelow,    // a directory in it was kept
+};
+
+// What a walk or a removal did and left alone, for the caller's report.
 struct TreeWalkReport {
-  std::size_t links = 0;       // links (by the link rule) not entered
-  std::size_t unreadable = 0;  // names that could not be opened to be judged
-  // Directories whose protection could not be set, kept with all they hold.
-  std::vector<std::wstring> unprotected;
+  std::size_t protectedDirectories = 0;
+  // Every directory not acted on, with the first reason found, children
+  // before their parents.
+  std::vector<std::pair<std::wstring, KeptBecause>> kept;
   // RemoveTreeOnReboot: registrations the platform accepted and refused.
   std::size_t registered = 0;
   std::size_t refused = 0;

@@ -353,13 +353,3 @@ Opened HeldPath::Reach(const std::vector<std::wstring>& components, bool create)
   }
   return Opened::Ok;
 }
-
-std::vector<std::wstring> SplitRelativeName(const std::wstring& name) {
-  std::vector<std::wstring> components;
-  SplitOnAny(name, L"/\\", components);
-  std::vector<std::wstring> levels;
-  for (std::wstring& component : components) {
-    if (component != L".") levels.push_back(std::move(component));
-  }
-  return levels;
-}

@@ -137,7 +137,3 @@ class HeldPath {
 // from its directory opened as a root: the last component is judged, its
 // parents are the caller's choice.
 FileRemoval RemoveFileAt(const std::wstring& path, const FileStamp* expected);
-
-// The components of a relative name that '/' or '\' separate, with empty
-// and "." components dropped: they name the level before them again.
-std::vector<std::wstring> SplitRelativeName(const std::wstring& name);

@@ -60,6 +60,30 @@ std::wstring ToLongPath(const std::wstring& path) {
   return LongPathPrefix + ExpandShortPath(path);
 }
 
+std::wstring ResolveToLongPath(const std::wstring& path) {
+  if (path.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return std::wstring();
+  }
+  if (HasPrefix(path, LongPathPrefix)) return path;
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+  if (length >= full.size()) {
+    // The first answer was the size needed, terminator included.
+    full.assign(length, L'\0');
+    length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (length >= full.size()) return std::wstring();
+  }
+  if (length == 0) return std::wstring();
+  full.resize(length);
+  if (HasPrefix(full, L"\\\\.\\")) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return std::wstring();
+  }
+  if (HasPrefix(full, UncPathPrefix)) return LongUncPathPrefix + full.substr(UncPathPrefix.size());
+  return LongPathPrefix + full;
+}
+
 void StripLongPathPrefix(std::wstring& path) {
   if (HasPrefix(path, LongPathPrefix)) path.erase(0, LongPathPrefix.size());
 }

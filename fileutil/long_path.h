@@ -28,6 +28,13 @@ std::wstring ExpandShortPath(const std::wstring& path);
 // leading "\\" of a UNC path; otherwise "\\?\" in front. Nothing is made
 // absolute or folded. An empty path gives a bare "\\?\", which names nothing.
 std::wstring ToLongPath(const std::wstring& path);
+// The absolute long form of a path as the platform resolves it against the
+// current directory (GetFullPathNameW: '/' read as '\', "." and ".."
+// folded, trailing dots and blanks dropped, as any program opening it
+// would), with no short-name expansion; a path already in long form as it
+// is. Empty when the platform cannot resolve it or it names a device
+// ("\\.\...", as "nul" does), with the reason in the thread's last error.
+std::wstring ResolveToLongPath(const std::wstring& path);
 // Erases a leading "\\?\" (four characters, also of "\\?\UNC\").
 void StripLongPathPrefix(std::wstring& path);
 // Erases the last backslash and what follows it, if there is one.

@@ -36,12 +36,13 @@ UNIX_DIR = 0x41ED0010   # directory, mode 755, plus the MS-DOS directory bit
 
 
 class Entry:
-    def __init__(self, name, data=b"", method=8, directory=False, external=None):
+    def __init__(self, name, data=b"", method=8, directory=False, external=None, raw=None):
         self.name = name if isinstance(name, bytes) else name.encode("ascii")
         self.data = data
         self.method = 0 if directory else method
         self.directory = directory
         self.external = external if external is not None else (UNIX_DIR if directory else UNIX_FILE)
+        self.raw = raw  # stored as the compressed bytes instead of the data's own
 
 
 def deflate(data):
@@ -58,7 +59,8 @@ def build_zip(entries, comment=b"", prefix=b"", tweak=None):
     layout = {"local": [], "data": [], "central": [], "end": None}
     records = []
     for index, entry in enumerate(entries):
-        stored = entry.data if entry.method == 0 else deflate(entry.data)
+        stored = entry.raw if entry.raw is not None else (
+            entry.data if entry.method == 0 else deflate(entry.data))
         fields = {
             "signature": 0x04034B50, "version": 20, "flags": 0, "method": entry.method,
             "time": DOS_TIME, "date": DOS_DATE, "crc": zlib.crc32(entry.data) & 0xFFFFFFFF,
@@ -121,9 +123,12 @@ STAGED_UPDATER = "app/updater.exe"
 
 
 def unsafe_name(name):
-    """Names that would lead out of the staging directory, or name a device."""
+    """Names that would lead out of the staging directory, name a device or
+    hold a character Windows cannot store."""
     text = name.decode("latin-1")
     if ":" in text or text.startswith("/") or text.startswith("\\"):
+        return True
+    if any(ord(c) < 0x20 or c in '<>"|?*' for c in text):
         return True
     parts = text.replace("\\", "/").split("/")
     if any(part.strip(". ") == "" and ".." in part for part in parts):
@@ -162,6 +167,8 @@ def model_unpack(payload):
     before = position - cdsize - cdoffset
     tree = {}
     directories = {""}
+    files = set()  # the places of the files, case folded
+    entries = []
     cursor = cdoffset
     for _ in range(count):
         at = before + cursor
@@ -195,42 +202,56 @@ def model_unpack(payload):
         if unsafe_name(name):
             raise Refused("unsafe name")
         is_dir = bool(external & 0x40000010)
-        path = text.replace("\\", "/")
+        # Every entry is judged, names and places, before any is written.
+        parts = [p for p in text.replace("\\", "/").split("/") if p and p != "."]
+        folded = [p.lower() for p in parts]
+        for i in range(1, len(parts)):
+            if "/".join(folded[:i]) in files:
+                raise Refused("a level is a file")
+        key = "/".join(folded)
         if is_dir:
-            parts = [p for p in path.split("/") if p]
-            if not parts:
-                raise Refused("empty directory name")
+            if key in files:
+                raise Refused("a file and a directory at one place")
             for i in range(1, len(parts) + 1):
-                directories.add("/".join(parts[:i]))
+                directories.add("/".join(folded[:i]))
                 tree["/".join(parts[:i]) + "/"] = None
         else:
-            if path.endswith("/"):
-                raise Refused("file name ends in a separator")
-            parent = path.rsplit("/", 1)[0] if "/" in path else ""
-            if parent not in directories:
+            if not parts or key in directories or text.replace("\\", "/").endswith("/"):
+                raise Refused("a file and a directory at one place")
+            if key in files:
+                raise Refused("two files at one place")
+            if "/".join(folded[:-1]) not in directories:
                 raise Refused("parent directory missing")
-            start = lat + 30 + namelen + lextra
-            data = payload[start:start + csize]
-            if len(data) < csize:
-                raise Refused("data cut short")
-            if method == 0:
-                if csize < usize:
-                    raise Refused("stored data shorter than its size")
-                out = data[:usize]
-            else:
-                d = zlib.decompressobj(-15)
-                try:
-                    out = d.decompress(data, usize)
-                except zlib.error:
-                    raise Refused("inflate error")
-                if len(out) < usize:
-                    raise Refused("inflate ended early")
-            if zlib.crc32(out) & 0xFFFFFFFF != crc:
-                raise Refused("crc")
-            if path + "/" in tree or path in directories:
-                raise Refused("file over a directory")
-            tree[path] = out
+            files.add(key)
+            entries.append((lat, namelen, method, crc, csize, usize, "/".join(parts)))
         cursor += 46 + namelen + extralen + commentlen
+    # Then the data of every file.
+    for lat, namelen, method, crc, csize, usize, path in entries:
+        start = lat + 30 + namelen + u(lat + 28, 2)
+        data = payload[start:start + csize]
+        if len(data) < csize:
+            raise Refused("data cut short")
+        if method == 0:
+            if csize < usize:
+                raise Refused("stored data shorter than its size")
+            out = data[:usize]
+        else:
+            d = zlib.decompressobj(-15)
+            try:
+                out = d.decompress(data, usize)
+                # The stream must end right at the stated size, giving no
+                # byte more.
+                if len(out) == usize and not d.eof and d.decompress(d.unconsumed_tail, 1):
+                    raise Refused("the stream gives more than its stated size")
+            except zlib.error:
+                raise Refused("inflate error")
+            if len(out) < usize:
+                raise Refused("inflate ended early")
+            if not d.eof:
+                raise Refused("the stream does not end at its stated size")
+        if zlib.crc32(out) & 0xFFFFFFFF != crc:
+            raise Refused("crc")
+        tree[path] = out
     # The updater that would be scheduled must be among the files unpacked.
     files = {path.lower() for path, data in tree.items() if data is not None}
     if STAGED_UPDATER.lower() not in files:
@@ -374,8 +395,17 @@ def main():
             fields["csize"] = 0x7FFFFFF0
     judged("compressed-size-past-end", build_zip(base_entries, tweak=big_csize)[0])
 
-    # Duplicate names and overlapping entries.
+    # Duplicate names, names that differ only in case, a file and a
+    # directory at one place, a level that is a file, a "." level, and
+    # overlapping entries.
     judged("duplicate-names", build_zip(base_entries + [Entry("readme.txt", b"second", method=8)])[0])
+    judged("case-duplicate-updater",
+           build_zip(base_entries + [Entry(sub.upper() + "/UPDATER.EXE", b"not a program")])[0])
+    judged("file-then-directory", build_zip(base_entries + [Entry("readme.txt/", directory=True)])[0])
+    judged("directory-then-file", build_zip(base_entries + [Entry("clash/", directory=True),
+                                                              Entry("CLASH", b"x")])[0])
+    judged("file-as-directory", build_zip(base_entries + [Entry("readme.txt/inner.txt", b"x")])[0])
+    judged("dot-level", build_zip(base_entries + [Entry(sub + "/./dot.txt", b"dot")])[0])
     def overlap(kind, index, fields):
         if kind == "central" and index == 2:
             fields["offset"] = 0
@@ -397,7 +427,10 @@ def main():
                        ("device-com0", "com0.txt"),
                        ("device-lpt0", sub + "/LPT0"),
                        ("device-com-superscript-1", b"COM\xb9"),
-                       ("device-lpt-superscript-3", b"lpt\xb3.log")]:
+                       ("device-lpt-superscript-3", b"lpt\xb3.log"),
+                       ("char-question", sub + "/what?.txt"),
+                       ("char-star", "star*.txt"),
+                       ("char-control", "bell\x07.txt")]:
         directory = (name if isinstance(name, str) else name.decode("latin-1")).endswith("/")
         entries = base_entries + [Entry(name, b"escaped", method=8, directory=directory)]
         judged("name-" + case, build_zip(entries)[0])
@@ -441,6 +474,14 @@ def main():
     judged("multi-disk", build_zip(base_entries, tweak=lambda k, i, f: f.update(disk=1) if k == "end" else None)[0])
     judged("method-12", build_zip(base_entries, tweak=lambda k, i, f: f.update(method=12) if i == 1 and k in ("local", "central") else None)[0])
     judged("crc-mismatch", build_zip(base_entries, tweak=lambda k, i, f: f.update(crc=f["crc"] ^ 1) if i == 2 and k in ("local", "central") else None)[0])
+    # DEFLATE streams that do not end at the stated size, CRC-32 and sizes
+    # those of the data: one cut before its final block, one with more.
+    flushed = zlib.compressobj(6, zlib.DEFLATED, -15)
+    without_end = flushed.compress(text) + flushed.flush(zlib.Z_SYNC_FLUSH)
+    judged("deflate-without-end",
+           build_zip(base_entries + [Entry(sub + "/notes.txt", text, raw=without_end)])[0])
+    judged("deflate-with-more",
+           build_zip(base_entries + [Entry(sub + "/notes.txt", text, raw=deflate(text + b"more"))])[0])
     judged("prefix-before-archive", build_zip(base_entries, prefix=b"MZ" + b"\0" * 998)[0])
     judged("comment-with-signature", build_zip(base_entries, comment=b"PK\x05\x06 not a record")[0])
 

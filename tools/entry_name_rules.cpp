@@ -20,7 +20,7 @@ std::string CheckEntryName(const std::string& name) {
   if (HasComponentEndingInDotOrBlank(std::string_view(name))) {
     return "name component ends in a dot or blank, which Windows drops";
   }
-  if (name.find_first_of("<>\"|?*") != std::string::npos) {
+  if (HoldsForbiddenCharacter(std::string_view(name))) {
     return "name holds a character Windows does not allow";
   }
   return std::string();

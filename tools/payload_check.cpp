@@ -1,13 +1,12 @@
 #include "tools/payload_check.h"
 
 #include <algorithm>
-#include <cctype>
-#include <set>
 #include <string_view>
 
 #include "archive/archive_source.h"
 #include "archive/entry_metadata.h"
 #include "archive/entry_name_rule.h"
+#include "archive/entry_set_rule.h"
 #include "archive/entry_stream.h"
 #include "archive/zip_directory.h"
 
@@ -16,22 +15,21 @@ namespace {
 // The reader's name buffer: 259 characters and the terminator.
 constexpr std::uint32_t kNameCapacity = 260;
 
-// The key under which Windows finds a directory again: one separator kind,
-// no trailing separator, ASCII case folded.
-std::string DirectoryKey(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return path;
-}
-
-// A directory entry makes every level of its path, as the reader does.
-void AddDirectoryLevels(const std::string& name, std::set<std::string>* made) {
-  const std::string key = DirectoryKey(name);
-  for (std::size_t at = key.find('/'); at != std::string::npos; at = key.find('/', at + 1)) {
-    made->insert(key.substr(0, at));
+// Why an entry meets an earlier one, for the report.
+std::string ConflictText(EntryConflict conflict) {
+  switch (conflict) {
+    case EntryConflict::SameName:
+      return "names the file of an earlier entry (names that differ only in case are one file)";
+    case EntryConflict::FileAndDirectory:
+      return "names one place as a file and as a directory";
+    case EntryConflict::FileAsDirectory:
+      return "passes through a file that an earlier entry made";
+    case EntryConflict::NoDirectory:
+      return "no earlier directory entry makes its directory";
+    case EntryConflict::None:
+      break;
   }
-  made->insert(key);
+  return std::string();
 }
 
 PayloadReport Refuse(PayloadReport report, PayloadVerdict verdict, const std::string& message) {
@@ -55,7 +53,7 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
     ~Closer() { CloseDirectory(std::move(directory)); }
   } closer{directory};
 
-  std::set<std::string> madeDirectories;
+  EntrySetCheck<char, CodePage1252Less> set;
   std::vector<unsigned char> buffer(kEntryInputBufferSize);
   for (std::uint32_t i = 0; i < directory->entryCount; ++i) {
     const std::string where = "entry " + std::to_string(i);
@@ -107,40 +105,52 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
       return Refuse(report, PayloadVerdict::UnsafeName,
                     where + " \"" + entry.name + "\": the name is a Windows device name");
     }
+    if (HoldsForbiddenCharacter(name)) {
+      return Refuse(report, PayloadVerdict::UnsafeName,
+                    where + " \"" + entry.name +
+                        "\": the name holds a character Windows cannot store in a name");
+    }
     if (!IsSafeEntryName(name)) {
       return Refuse(report, PayloadVerdict::UnsafeName,
                     where + " \"" + entry.name +
                         "\": a component ends in a dot or blank, which Windows drops");
     }
+    const EntrySetVerdict& verdict = set.Add(name, entry.directory);
+    if (verdict.conflict != EntryConflict::None) {
+      std::string text = where + " \"" + entry.name + "\": " + ConflictText(verdict.conflict);
+      if (verdict.conflict != EntryConflict::NoDirectory) {
+        text += " (entry " + std::to_string(verdict.other) + ")";
+      }
+      return Refuse(report, PayloadVerdict::BadEntry, text);
+    }
+  }
 
-    if (entry.directory) {
-      AddDirectoryLevels(entry.name, &madeDirectories);
-      continue;
-    }
-    const std::size_t separator = entry.name.find_last_of("/\\");
-    if (separator != std::string::npos &&
-        madeDirectories.count(DirectoryKey(entry.name.substr(0, separator))) == 0) {
-      return Refuse(report, PayloadVerdict::BadEntry,
-                    where + " \"" + entry.name +
-                        "\": no earlier directory entry makes its directory");
-    }
-    if (OpenEntryStream(directory.get()) != DirOk) {
-      return Refuse(report, PayloadVerdict::BadEntry, where + ": its data cannot be opened");
+  // Then the data, as the program reads it once every entry has passed.
+  for (std::uint32_t i = 0; i < directory->entryCount; ++i) {
+    const PayloadEntry& entry = report.entries[i];
+    if (entry.directory) continue;
+    const std::string where = "entry " + std::to_string(i) + " \"" + entry.name + "\"";
+    // The failing entry is the last one reported.
+    const auto refuse = [&](const std::string& why) {
+      report.entries.resize(i + 1);
+      return Refuse(report, PayloadVerdict::BadEntry, where + ": " + why);
+    };
+    char nameBytes[kNameCapacity] = {};
+    if (SeekEntry(directory.get(), i) != DirOk ||
+        ReadCentralRecord(directory.get(), nameBytes, kNameCapacity) != DirOk ||
+        OpenEntryStream(directory.get()) != DirOk) {
+      return refuse("its data cannot be opened");
     }
     for (;;) {
       const std::int32_t got = ReadEntryStream(directory.get(), buffer.data(),
                                                static_cast<std::uint32_t>(buffer.size()));
       if (got < 0) {
         CloseEntryStream(directory.get());
-        return Refuse(report, PayloadVerdict::BadEntry,
-                      where + " \"" + entry.name + "\": its data cannot be read");
+        return refuse("its data cannot be read");
       }
       if (got == 0) break;
     }
-    if (CloseEntryStream(directory.get()) != DirOk) {
-      return Refuse(report, PayloadVerdict::BadEntry,
-                    where + " \"" + entry.name + "\": CRC-32 mismatch");
-    }
+    if (CloseEntryStream(directory.get()) != DirOk) return refuse("CRC-32 mismatch");
   }
   return report;
 }

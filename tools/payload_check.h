@@ -9,10 +9,12 @@
 // index order, checks each local header and extra field, applies the
 // program's rule on names that leave the staging directory, and reads every
 // file entry to its end so that decompression and the CRC-32 are checked.
-// A file entry must also find its directory already made by an earlier
-// directory entry: the program writes files to absolute targets and creates
-// no parents for them. Stops at the first failing entry, as the program
-// does.
+// The entries are judged as a set as the program judges them, before any
+// data is read (archive/entry_set_rule.h): one place per entry, names
+// compared as code page 1252 reads them with case ignored, and a file's
+// directory made by an earlier directory entry. Stops at the first failing
+// entry, as the program does: the descriptions and names of all entries
+// first, then the data.
 
 enum class PayloadVerdict {
   Ok,
@@ -36,7 +38,7 @@ struct PayloadEntry {
 struct PayloadReport {
   PayloadVerdict verdict = PayloadVerdict::Ok;
   std::string message;                // why, for a refusal
-  std::vector<PayloadEntry> entries;  // every entry read, the failing one last
+  std::vector<PayloadEntry> entries;  // the entries read, the failing one last
 };
 
 PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size);

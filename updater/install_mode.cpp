@@ -16,6 +16,20 @@ namespace {
 constexpr DWORD kModulePathBufferLength = 261;
 constexpr DWORD kModulePathLimit = kLongestUpdaterPath + 1;
 
+const wchar_t* KeptText(KeptBecause because) {
+  switch (because) {
+    case KeptBecause::Link:
+      return L"a link stands in it";
+    case KeptBecause::Unjudged:
+      return L"a name in it could not be judged";
+    case KeptBecause::Unprotected:
+      return L"its access list could not be set";
+    case KeptBecause::KeptBelow:
+      return L"a directory in it is kept";
+  }
+  return L"";
+}
+
 }  // namespace
 
 std::wstring ComposeInstallerParameters(const std::wstring& updaterDirectory,
@@ -75,8 +89,13 @@ int RunInstallModeWith(InstallerLauncher launch) {
     if (launch(verb, installer, parameters, updaterDirectory, &exitCode)) {
       DebugTrace(L"action: the installer ended with %u\n", static_cast<unsigned>(exitCode));
     } else {
-      DebugTrace(L"action: the installer could not be started or waited for (error %u)\n",
-                 static_cast<unsigned>(GetLastError()));
+      const DWORD reason = GetLastError();
+      if (reason != ERROR_SUCCESS) {
+        DebugTrace(L"action: the installer could not be started or waited for (error %u)\n",
+                   static_cast<unsigned>(reason));
+      } else {
+        DebugTrace(L"action: the shell started no installer process to wait for\n");
+      }
     }
   }
 
@@ -100,23 +119,24 @@ int RunInstallModeWith(InstallerLauncher launch) {
   TreeWalkReport report;
   if (protection.descriptor == nullptr) {
     DebugTrace(L"action: the access list could not be made: nothing is to be deleted\n");
-  } else if (!RemoveTreeOnReboot(updaterDirectory, &protection, &report)) {
-    DebugTrace(L"action: %s could not be opened, listed or protected: nothing is to be deleted\n",
-               updaterDirectory.c_str());
   } else {
-    DebugTrace(L"action: %u paths below %s are to be deleted at the next restart\n",
-               static_cast<unsigned>(report.registered), updaterDirectory.c_str());
-    if (report.refused != 0) {
-      DebugTrace(L"action: %u registrations were refused\n", static_cast<unsigned>(report.refused));
+    const bool walked = RemoveTreeOnReboot(updaterDirectory, &protection, &report);
+    DebugTrace(L"action: directories given the access list: %u\n",
+               static_cast<unsigned>(report.protectedDirectories));
+    if (walked) {
+      DebugTrace(L"action: %u paths below %s are to be deleted at the next restart\n",
+                 static_cast<unsigned>(report.registered), updaterDirectory.c_str());
+    } else {
+      DebugTrace(L"action: %s could not be opened, listed or protected: nothing is to be "
+                 L"deleted\n", updaterDirectory.c_str());
     }
-    if (report.links + report.unreadable != 0) {
-      DebugTrace(L"action: kept with the directories that hold them: %u links, %u names that "
-                 L"could not be judged\n",
-                 static_cast<unsigned>(report.links), static_cast<unsigned>(report.unreadable));
+    if (report.refused != 0) {
+      DebugTrace(L"action: the system refused %u of the registrations\n",
+                 static_cast<unsigned>(report.refused));
     }
   }
-  for (const std::wstring& kept : report.unprotected) {
-    DebugTrace(L"action: kept: the access list of %s could not be set\n", kept.c_str());
+  for (const auto& kept : report.kept) {
+    DebugTrace(L"action: kept %s: %s\n", kept.first.c_str(), KeptText(kept.second));
   }
   return static_cast<int>(exitCode);
 }

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "archive/archive_reader.h"
 #include "archive/payload_extraction.h"
@@ -42,21 +43,32 @@ bool IsUsableSubDirectory(const std::wstring& subDirectory) {
   return subDirectory.empty() || IsSafeEntryName(name);
 }
 
-// The staging directory is created through the long form, which keeps a
-// name's trailing dots and blanks, and written through the ordinary form,
-// which drops them: with such a component the two would be different
-// directories (one perhaps a link planted beside the other).
-bool HasOneSpelling(const std::wstring& stagingDirectory) {
-  std::size_t start = HasPrefix(stagingDirectory, UncPathPrefix) ? UncPathPrefix.size() : 3;
-  while (start < stagingDirectory.size()) {
-    std::size_t end = stagingDirectory.find_first_of(L"\\/", start);
-    if (end == std::wstring::npos) end = stagingDirectory.size();
-    if (end > start && (stagingDirectory[end - 1] == L'.' || stagingDirectory[end - 1] == L' ')) {
-      return false;
-    }
-    start = end + 1;
+// The length of the root of a fully qualified path: "X:\" or
+// "\\server\share\".
+std::size_t RootLength(const std::wstring& path) {
+  if (!HasPrefix(path, UncPathPrefix)) return 3;
+  const std::size_t share = path.find(L'\\', UncPathPrefix.size()) + 1;
+  const std::size_t end = path.find(L'\\', share);
+  return end == std::wstring::npos ? path.size() : end + 1;
+}
+
+// The staging directory must be one plain directory below a volume's root,
+// named alike in every form: it is created through the long form, which
+// keeps "." and a name's trailing dots and blanks, and written into through
+// the ordinary form, which drops them (two places, one perhaps a link
+// planted beside the other). No component may be a device, hold a
+// character Windows cannot store, or climb with "..". A volume root is
+// refused too: install mode would take "X:" for the directory of an
+// updater staged right in it, which in long form is the volume itself.
+bool IsPlainDirectoryBelowRoot(const std::wstring& stagingDirectory) {
+  const std::wstring below = stagingDirectory.substr(RootLength(stagingDirectory));
+  std::vector<std::wstring> components;
+  SplitComponents(below, components);
+  if (components.empty()) return false;
+  for (const std::wstring& component : components) {
+    if (component == L".") return false;
   }
-  return true;
+  return IsSafeEntryName(std::wstring_view(below));
 }
 
 // One line for an operator on why the pack was not unpacked and scheduled.
@@ -73,6 +85,9 @@ void TraceUnpackFailure(std::int32_t result) {
       return;
     case kPackInsideStaging:
       DebugTrace(L"prepare: refused: the pack lies inside the staging directory\n");
+      return;
+    case kUpdaterNotInPayload:
+      DebugTrace(L"prepare: refused: no entry of the payload is the sub-directory's updater.exe\n");
       return;
     case kUpdaterNotUnpacked:
       DebugTrace(L"prepare: the staged updater.exe is not a file this run unpacked, reached "
@@ -109,6 +124,14 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
   if (pack.archive == nullptr) {
     return kPackNotLoaded;
   }
+  // A payload that could never be unpacked whole, or that has no updater to
+  // schedule, is refused while nothing is written and an earlier schedule
+  // still stands.
+  WatchedFile updater;
+  updater.relativePath = subDirectory + L"\\updater.exe";
+  const std::int32_t judged = CheckPayloadEntries(pack.archive, &updater);
+  if (judged != ArchiveOk) return judged;
+  if (!updater.named) return kUpdaterNotInPayload;
   // Held from here on: everything below it is written and judged through
   // this handle, never by a path.
   HeldDirectory staging;
@@ -128,8 +151,6 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
   if (!RemoveRunOnceValue(kRunOnceValueName)) {
     return kScheduleNotCleared;
   }
-  WatchedFile updater;
-  updater.relativePath = subDirectory + L"\\updater.exe";
   if (!ExtractPayload(pack.archive, staging, stagingDirectory, &updater, beforeEntry)) {
     const std::int32_t code = LastArchiveError;
     return code != 0 ? code : kExtractionFailed;
@@ -158,11 +179,14 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   }
   stagingDirectory += L'\\';
   // Nothing is read or written for a staging directory that depends on the
-  // current directory or has two spellings, for a sub-directory that cannot
-  // be scheduled, or for an updater path that install mode could not use.
-  if (!IsFullyQualified(stagingDirectory) || !HasOneSpelling(stagingDirectory)) {
-    DebugTrace(L"prepare: refused the staging directory \"%s\": not a full drive or UNC path, "
-               L"or a component ends in a dot or blank\n", stagingDirectoryArgument.c_str());
+  // current directory or is no plain directory below a root, for a
+  // sub-directory that cannot be scheduled, for an updater path that
+  // install mode could not use, or for a pack path the platform cannot
+  // resolve.
+  if (!IsFullyQualified(stagingDirectory) || !IsPlainDirectoryBelowRoot(stagingDirectory)) {
+    DebugTrace(L"prepare: refused the staging directory \"%s\": not a directory below a drive "
+               L"or share root, or a component that is a device, holds a character Windows "
+               L"cannot store or ends in a dot or blank\n", stagingDirectoryArgument.c_str());
     return kExitPackFailed;
   }
   if (!IsUsableSubDirectory(subDirectory)) {
@@ -175,6 +199,17 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
     return kExitPackFailed;
   }
 
+  // Resolved as any program opening it would, and then opened in long form
+  // as it is: a short-name expansion of a long path is not needed to open
+  // it, and the platform's may fail in its own way.
+  const std::wstring pack = ResolveToLongPath(packPath);
+  if (pack.empty()) {
+    DebugTrace(L"prepare: refused the pack path \"%s\": the system cannot resolve it to a "
+               L"file's path, or it names a device (error %u)\n", packPath.c_str(),
+               static_cast<unsigned>(GetLastError()));
+    return kExitPackFailed;
+  }
+
   const RunLock lock(seams.lockWaitMilliseconds);
   if (!lock.held()) {
     DebugTrace(L"prepare: refused: another prepare or install did not end within %u ms\n",
@@ -183,7 +218,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   }
   std::optional<FileStamp> packRead;
   const std::int32_t unpacked =
-      UnpackUpdatePack(packPath, stagingDirectory, subDirectory, &packRead, seams.beforeEntry);
+      UnpackUpdatePack(pack, stagingDirectory, subDirectory, &packRead, seams.beforeEntry);
   if (unpacked != 0) {
     TraceUnpackFailure(unpacked);
     return kExitPackFailed;
@@ -201,7 +236,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   // behind rather than failing an update that is scheduled.
   if (packRead) {
     DebugTrace(L"prepare: the pack was %s\n",
-               PackRemovalText(RemoveFileAt(packPath, &*packRead)));
+               PackRemovalText(RemoveFileAt(pack, &*packRead)));
   } else {
     DebugTrace(L"prepare: the pack was kept: the platform did not identify the file read\n");
   }

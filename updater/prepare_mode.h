@@ -12,28 +12,34 @@
 // Prepare mode ("prepare"): verifies and unpacks the update pack into the
 // staging directory, schedules the staged updater to run install mode at the
 // next logon through the machine-wide RunOnce key, and deletes the pack.
-// Returns 0, kExitPackFailed (nothing scheduled, the pack kept) or
-// kExitRunOnceFailed (the staged files and the pack kept).
+// Returns 0, kExitPackFailed or kExitRunOnceFailed (the staged files and the
+// pack kept, nothing scheduled).
 //
 // A leading "\\?\" is removed from the staging directory ("\\?\UNC\" becomes
-// "\\") and one backslash appended; the result must be a drive path (X:\...)
-// or a UNC path (\\server\share...) with no component ending in a dot or
-// blank, the sub-directory must hold no '"' and pass the entry-name rule,
-// and "<staging>\<sub-directory>\updater.exe" must be shorter than 260
-// characters, or kExitPackFailed is returned with nothing read or written.
-// Only one prepare or install runs at a time (run_lock.h): a run that
-// cannot have the lock within its wait returns kExitPackFailed having
-// changed nothing. A pack that lies inside the staging directory is refused
-// before anything is written. The staging directory is held open while the
-// run works below it, and everything below it is written and judged
-// through handles (fileutil/held_directory.h). The scheduled
-// "<staging>\<sub-directory>\updater.exe" must be a regular file that this
-// run created, reached without a link, or kExitPackFailed is returned with
-// nothing scheduled and the pack kept. An earlier prepare's RunOnce value is
-// removed before the first entry is written, so after a failed unpack
-// nothing is scheduled; a refusal before that point leaves an earlier
-// schedule as it was. The pack is deleted only while its path still names
-// the file that was read, unchanged, and not through a link.
+// "\\") and one backslash appended; the result must be a directory below a
+// drive or share root, not the root itself, with no component that is a
+// device, "." or "..", holds a character Windows cannot store, or ends in a
+// dot or blank. The sub-directory must hold no '"' and pass the entry-name
+// rule, "<staging>\<sub-directory>\updater.exe" must be shorter than 260
+// characters, and the pack path must resolve (GetFullPathNameW; no
+// short-name expansion) to a file's path. Only one prepare or install runs
+// at a time (run_lock.h).
+//
+// kExitPackFailed with everything as it was, an earlier prepare's RunOnce
+// value included: one of the arguments above refused; the lock not had
+// within its wait; the pack not loaded or verified; an entry refused by the
+// name or set rule (payload_extraction.h) or no entry that is the
+// sub-directory's updater.exe; the staging directory not made or held; the
+// pack inside the staging directory.
+// kExitPackFailed with nothing scheduled and the pack kept: the earlier
+// RunOnce value could not be removed, or, once it was, the unpacking failed
+// (the staging directory may hold part of the payload) or the scheduled
+// "<staging>\<sub-directory>\updater.exe" is not the regular file this run
+// created, reached without a link. The staging directory is held open while
+// the run works below it, and everything below it is written and judged
+// through handles (fileutil/held_directory.h). The pack is deleted only
+// while its path still names the file that was read, unchanged, and not
+// through a link.
 int RunPrepareMode(const std::wstring& stagingDirectory, const std::wstring& packPath,
                    const std::wstring& subDirectory);
 
@@ -62,7 +68,9 @@ int RunPrepareModeWith(const std::wstring& stagingDirectory, const std::wstring&
 // when the pack could not be read, failed a check or its payload did not
 // open; kExtractionFailed when the staging directory cannot be created or
 // held; kPackInsideStaging when the pack that was read lies below the
-// staging directory; kScheduleNotCleared when an earlier RunOnce value is
+// staging directory; the entry check's code (payload_extraction.h) when the
+// payload could never be unpacked whole; kUpdaterNotInPayload when no file
+// entry is "<subDirectory>\updater.exe"; kScheduleNotCleared when an earlier RunOnce value is
 // there and cannot be removed; the archive reader's code for a failed
 // extraction; kUpdaterNotUnpacked when "<subDirectory>\updater.exe" is not
 // a regular file that this extraction created, reached without a link at
@@ -74,6 +82,7 @@ constexpr std::int32_t kExtractionFailed = 0x20000000;
 constexpr std::int32_t kUpdaterNotUnpacked = 0x30000000;
 constexpr std::int32_t kScheduleNotCleared = 0x40000000;
 constexpr std::int32_t kPackInsideStaging = 0x50000000;
+constexpr std::int32_t kUpdaterNotInPayload = 0x60000000;
 std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& stagingDirectory,
                               const std::wstring& subDirectory,
                               std::optional<FileStamp>* packRead = nullptr,

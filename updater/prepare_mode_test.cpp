@@ -44,7 +44,8 @@ class PrepareModeTest : public ::testing::Test {
   // Runs prepare mode with the staging directory argument given and the
   // working directory given (created first, as the product does).
   DWORD RunPrepare(const std::wstring& stagingArgument, const std::wstring& workingDirectory,
-                   const std::wstring& subDirectory = kSubDirectory) {
+                   const std::wstring& subDirectory = kSubDirectory,
+                   const std::wstring& packArgument = std::wstring()) {
     CreateDirectoryW(workingDirectory.c_str(), nullptr);
     // A backslash before a closing quote escapes it; doubling it passes one.
     std::wstring quoted = stagingArgument;
@@ -52,7 +53,9 @@ class PrepareModeTest : public ::testing::Test {
     std::wstring sub;
     for (const wchar_t c : subDirectory) sub += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
     const testkit::ProgramRun run = testkit::RunProgram(
-        program_, L"prepare \"" + quoted + L"\" \"" + pack_ + L"\" \"" + sub + L"\"",
+        program_,
+        L"prepare \"" + quoted + L"\" \"" + (packArgument.empty() ? pack_ : packArgument) +
+            L"\" \"" + sub + L"\"",
         workingDirectory);
     EXPECT_TRUE(run.started) << testkit::LastErrorText(run.startError);
     EXPECT_FALSE(run.timedOut);
@@ -272,51 +275,99 @@ TEST_F(PrepareModeTest, TwoRunsAtOnceNeverScheduleAMixedTree) {
   EXPECT_EQ(updater == "MZ slow\n", package == "slow package\n") << "a mixed tree";
 }
 
-// Arguments under which nothing scheduled could run as meant: 141, the pack
-// kept, nothing scheduled; where the argument itself is refused, not even
-// the staging directory is made.
+// Arguments under which nothing scheduled could run as meant: 141 before
+// anything is written, the pack kept, and an earlier schedule still there.
 struct ArgumentCase {
   const char* name;
   const wchar_t* staging;       // relative to the scratch directory; null: the staging directory
   const wchar_t* subDirectory;
-  bool unpacks;                 // the payload is unpacked before the refusal
+  const wchar_t* pack;          // the pack argument; null: the pack
 };
 
 class PrepareModeArgumentTest : public PrepareModeTest,
                                 public ::testing::WithParamInterface<ArgumentCase> {};
 
-TEST_P(PrepareModeArgumentTest, Gives141AndSchedulesNothing) {
+TEST_P(PrepareModeArgumentTest, Gives141AndChangesNothing) {
   const ArgumentCase& c = GetParam();
   CopyPack(L"letterwing-update.pack");
   // A stale updater where a missing sub-directory would point.
   ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
   ASSERT_TRUE(modetest::PlantFile(staging_ + L"\\planted\\updater.exe", "planted"));
+  ASSERT_TRUE(WriteRunOnceValue(kRunOnceValueName, L"earlier"));
   const std::wstring staging = c.staging == nullptr ? staging_ : c.staging;
-  EXPECT_EQ(RunPrepare(staging, staging_, c.subDirectory), static_cast<DWORD>(kExitPackFailed));
-  EXPECT_EQ(testkit::ListDirectory(staging_), c.unpacks ? L"Letterwing Update,planted" : L"planted");
+  EXPECT_EQ(RunPrepare(staging, staging_, c.subDirectory, c.pack == nullptr ? L"" : c.pack),
+            static_cast<DWORD>(kExitPackFailed));
+  EXPECT_EQ(testkit::ListDirectory(staging_), L"planted");
   EXPECT_TRUE(testkit::FileExists(pack_));
-  ExpectNothingScheduled();
+  std::wstring value;
+  EXPECT_TRUE(testkit::ReadRunOnceValue(&value));
+  EXPECT_EQ(value, L"earlier");
+  EXPECT_TRUE(pending_.AddedDeletions().empty());
 }
+
+// Past 1,100 characters, longer than the system's short-name expansion takes.
+const std::wstring kLongPackPath = [] {
+  std::wstring path = L"C:\\lw-long";
+  for (int level = 0; level < 11; ++level) path += L"\\" + std::wstring(100, L'x');
+  return path + L"\\update.pack";
+}();
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, PrepareModeArgumentTest,
     ::testing::Values(
-        ArgumentCase{"CurrentDirectory", L".", kSubDirectory, false},
-        ArgumentCase{"RelativeStaging", L"stage", kSubDirectory, false},
-        ArgumentCase{"DriveRelativeStaging", L"C:stage", kSubDirectory, false},
-        ArgumentCase{"RootRelativeStaging", L"\\stage", kSubDirectory, false},
-        ArgumentCase{"DeviceNamespace", L"\\\\.\\C:\\stage", kSubDirectory, false},
-        ArgumentCase{"QuoteInSubDirectory", nullptr, L"x\" prepare \"C:\\evil", false},
-        ArgumentCase{"SubDirectoryClimbsOut", nullptr, L"..\\..\\windows", false},
-        ArgumentCase{"AbsoluteSubDirectory", nullptr, L"C:\\other", false},
-        ArgumentCase{"DeviceSubDirectory", nullptr, L"nul", false},
-        ArgumentCase{"SubDirectoryThePayloadLacks", nullptr, L"planted", true},
-        ArgumentCase{"SubDirectoryClimbsBackIn", nullptr, L"LETTERWING UPDATE\\..\\planted", false},
-        ArgumentCase{"SubDirectoryEndsInABlank", nullptr, L"planted ", false},
+        ArgumentCase{"CurrentDirectory", L".", kSubDirectory, nullptr},
+        ArgumentCase{"RelativeStaging", L"stage", kSubDirectory, nullptr},
+        ArgumentCase{"DriveRelativeStaging", L"C:stage", kSubDirectory, nullptr},
+        ArgumentCase{"RootRelativeStaging", L"\\stage", kSubDirectory, nullptr},
+        ArgumentCase{"DeviceNamespace", L"\\\\.\\C:\\stage", kSubDirectory, nullptr},
+        ArgumentCase{"DeviceNameStaging", L"C:\\lw-stage\\CON", kSubDirectory, nullptr},
+        ArgumentCase{"DeviceNameWithExtensionStaging", L"C:\\lw-stage\\nul.txt", kSubDirectory,
+                     nullptr},
+        // Install mode would take "C:" for its directory: the volume itself.
+        ArgumentCase{"VolumeRootStaging", L"C:\\", L"", nullptr},
+        ArgumentCase{"QuoteInSubDirectory", nullptr, L"x\" prepare \"C:\\evil", nullptr},
+        ArgumentCase{"SubDirectoryClimbsOut", nullptr, L"..\\..\\windows", nullptr},
+        ArgumentCase{"AbsoluteSubDirectory", nullptr, L"C:\\other", nullptr},
+        ArgumentCase{"DeviceSubDirectory", nullptr, L"nul", nullptr},
+        ArgumentCase{"SubDirectoryThePayloadLacks", nullptr, L"planted", nullptr},
+        ArgumentCase{"SubDirectoryClimbsBackIn", nullptr, L"LETTERWING UPDATE\\..\\planted", nullptr},
+        ArgumentCase{"SubDirectoryEndsInABlank", nullptr, L"planted ", nullptr},
+        ArgumentCase{"SubDirectoryBeginsWithABlank", nullptr, L" Letterwing Update", nullptr},
+        ArgumentCase{"SubDirectoryWithAQuestionMark", nullptr, L"Letterwing Update?", nullptr},
+        ArgumentCase{"SubDirectoryNamingAFile", nullptr, L"Letterwing Update/updater.exe", nullptr},
         // Made in long form under one name, written under another.
-        ArgumentCase{"StagingEndsInADot", L"C:\\lw-stage.\\x", kSubDirectory, false},
-        ArgumentCase{"StagingLevelEndsInABlank", L"C:\\lw-stage \\x", kSubDirectory, false}),
+        ArgumentCase{"StagingEndsInADot", L"C:\\lw-stage.\\x", kSubDirectory, nullptr},
+        ArgumentCase{"StagingLevelEndsInABlank", L"C:\\lw-stage \\x", kSubDirectory, nullptr},
+        ArgumentCase{"StagingWithADotLevel", L"C:\\lw-stage\\.\\x", kSubDirectory, nullptr},
+        ArgumentCase{"LongPackPath", nullptr, kSubDirectory, kLongPackPath.c_str()},
+        ArgumentCase{"DevicePack", nullptr, kSubDirectory, L"nul"}),
     [](const ::testing::TestParamInfo<ArgumentCase>& param) { return std::string(param.param.name); });
+
+// Pack paths are resolved as any program opening them would: relative to the
+// current directory, with '/', "." and ".." and a trailing dot as Windows
+// reads them.
+class PrepareModePackPathTest : public PrepareModeTest,
+                                public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(PrepareModePackPathTest, OpensThePackAndDeletesIt) {
+  CopyPack(L"letterwing-update.pack");
+  std::wstring argument = GetParam();
+  const std::wstring scratch = scratch_.path();
+  for (std::size_t at; (at = argument.find(L"{s}")) != std::wstring::npos;) {
+    argument.replace(at, 3, scratch);
+  }
+  for (std::size_t at; (at = argument.find(L"{r}")) != std::wstring::npos;) {
+    argument.replace(at, 3, scratch.substr(2));  // without its drive
+  }
+  EXPECT_EQ(RunPrepare(staging_, scratch, kSubDirectory, argument), 0u) << testkit::Narrow(argument);
+  ExpectStagedPayload();
+  EXPECT_FALSE(testkit::FileExists(pack_));
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, PrepareModePackPathTest,
+                         ::testing::Values(L"update.pack", L"elsewhere\\..\\update.pack",
+                                           L"{s}/update.pack", L"{s}\\.\\update.pack",
+                                           L"{s}\\update.pack.", L"{r}\\update.pack"));
 
 // Links already in the staging directory are never written or deleted
 // through, whether the platform flags them (junctions, directory links) or
@@ -533,9 +584,8 @@ TEST_F(PrepareModeTest, AStagingDirectoryThatCannotBeCreatedGives141) {
 TEST_F(PrepareModeTest, UnpackReportsAFailureOutsideTheReaderAsNonZero) {
   ASSERT_TRUE(testkit::WriteFileBytes(staging_, "a file, not a directory"));
   CopyPack(L"letterwing-update.pack");
-  const std::wstring updater = staging_ + L"\\" + kSubDirectory + L"\\updater.exe";
-  EXPECT_EQ(UnpackUpdatePack(pack_, staging_ + L"\\", updater), kExtractionFailed);
-  EXPECT_EQ(UnpackUpdatePack(scratch_.Join(L"missing.pack"), staging_ + L"\\", updater),
+  EXPECT_EQ(UnpackUpdatePack(pack_, staging_ + L"\\", kSubDirectory), kExtractionFailed);
+  EXPECT_EQ(UnpackUpdatePack(scratch_.Join(L"missing.pack"), staging_ + L"\\", kSubDirectory),
             kPackNotLoaded);
 }
 

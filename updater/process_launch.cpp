@@ -25,6 +25,7 @@ bool LaunchAndWait(const std::wstring& verb, const std::wstring& file,
   // running server); then there is nothing to wait for.
   const UniqueProcessHandle process(request.hProcess);
   if (!process) {
+    SetLastError(ERROR_SUCCESS);
     return false;
   }
   if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "testkit/fileutil/directory_link_test_support.h"
 #include "testkit/last_error.h"
 #include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
@@ -110,6 +111,7 @@ struct TraceCase {
   const wchar_t* arguments;
   int expectedCode;
   std::vector<const wchar_t*> lines;
+  bool plantsLink = false;  // {s}\link.txt, a link to a file outside
 };
 
 std::wstring WithScratch(std::wstring text, const std::wstring& scratch) {
@@ -121,6 +123,7 @@ class UpdaterTraceTest : public ::testing::TestWithParam<TraceCase> {
  protected:
   testkit::RunOnceValueGuard runOnce_;
   testkit::PendingOperationsGuard pending_;
+  testkit::ScopedTempDir outside_;
   testkit::ScopedTempDir scratch_;
 };
 
@@ -132,8 +135,18 @@ TEST_P(UpdaterTraceTest, TellsTheStoryOfTheRun) {
     ASSERT_TRUE(CopyFileW(testkit::BuiltProgramPath(row.builtFile).c_str(),
                           scratch_.Join(row.placedAs).c_str(), FALSE));
   }
+  const std::wstring link = scratch_.Join(L"link.txt");
+  if (row.plantsLink) {
+    ASSERT_TRUE(testkit::WriteFileBytes(outside_.Join(L"kept.txt"), "kept"));
+    if (!fileutil_test::MakeFileLink(link, outside_.Join(L"kept.txt"))) {
+      GTEST_SKIP() << "no file link can be made here";
+    }
+  }
   const testkit::ProgramRun run = testkit::RunProgramUnderDebugger(
       program, WithScratch(row.arguments, scratch_.path()), scratch_.path());
+  if (row.plantsLink) {
+    EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(link));
+  }
   ASSERT_TRUE(run.started) << testkit::LastErrorText(run.startError);
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(static_cast<int>(run.exitCode), row.expectedCode);
@@ -177,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
                    L"updater: exit code 141\n"}},
         TraceCase{"UpdaterNotInPayload", L"updater.exe", kPack, kPackName,
                   L"prepare \"{s}\\stage\" \"{s}\\update.pack\" Elsewhere", kExitPackFailed,
-                  {L"prepare: the staged updater.exe is not a file this run unpacked",
+                  {L"prepare: refused: no entry of the payload is the sub-directory's updater.exe\n",
                    L"updater: exit code 141\n"}},
         TraceCase{"Prepared", L"updater.exe", kPack, kPackName, kPrepare, kExitPrepared,
                   {L"prepare: scheduled at the next logon: "
@@ -190,6 +203,13 @@ INSTANTIATE_TEST_SUITE_P(
                    L"action: the installer ended with 1603\n",
                    L" paths below {s} are to be deleted at the next restart\n",
                    L"updater: exit code 1603\n"}},
+        // A link in the tree keeps it, and the directory that holds it.
+        TraceCase{"InstallerKeepsALink", L"updater.exe", L"letterwing-fails.msi", L"letterwing.msi",
+                  L"action", 1603,
+                  {L"action: directories given the access list: 1\n",
+                   L"action: 2 paths below {s} are to be deleted at the next restart\n",
+                   L"action: kept \\\\?\\{s}: a link stands in it\n", L"updater: exit code 1603\n"},
+                  true},
         TraceCase{"ComCannotStart", L"abnormal_end_probe.exe", nullptr, nullptr, L"com", kExitAbnormal,
                   {L"updater: abnormal end, exit code 3\n"}},
         TraceCase{"Abort", L"abnormal_end_probe.exe", nullptr, nullptr, L"abort", kExitAbnormal,

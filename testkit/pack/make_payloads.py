@@ -9,6 +9,7 @@ import os
 import struct
 import sys
 import zipfile
+import zlib
 
 # 2024-03-05 10:20:30, as a DOS date and time.
 DATE_TIME = (2024, 3, 5, 10, 20, 30)
@@ -48,6 +49,26 @@ def flip_crc(path, entry_index):
     data[central + 16] ^= 0x01
     with open(path, "wb") as f:
         f.write(data)
+
+
+def deflated_without_end(path, entries, name, data):
+    """Writes `entries` and then `name` as a DEFLATE entry whose stream
+    gives every byte of `data` and never ends: no final block, CRC-32 and
+    sizes those of `data`. Written stored, then relabelled."""
+    compressor = zlib.compressobj(6, zlib.DEFLATED, -15)
+    raw = compressor.compress(data) + compressor.flush(zlib.Z_SYNC_FLUSH)
+    write_zip(path, entries + [(windows_entry(name), raw)])
+    with open(path, "rb") as f:
+        archive = bytearray(f.read())
+    with zipfile.ZipFile(path) as z:
+        local = z.infolist()[-1].header_offset
+    central = archive.rindex(b"PK\x01\x02")
+    for at, method_at, crc_at, size_at in ((local, 8, 14, 22), (central, 10, 16, 24)):
+        struct.pack_into("<H", archive, at + method_at, 8)
+        struct.pack_into("<I", archive, at + crc_at, zlib.crc32(data) & 0xFFFFFFFF)
+        struct.pack_into("<I", archive, at + size_at, len(data))
+    with open(path, "wb") as f:
+        f.write(archive)
 
 
 def main():
@@ -92,6 +113,11 @@ def main():
         "dot-level": "b../dots.txt",
         "blank-directory": "c /made/",
         "trailing-dot": "trailing.",
+        "char-less-than": "a<b.txt",
+        "char-question": "what?.txt",
+        "char-pipe": "pipe|.txt",
+        "char-tab": "tab\t.txt",
+        "char-control": "bell\x07.txt",
     }
     for case, name in sorted(unsafe.items()):
         attributes = WINDOWS_DIRECTORY if name.endswith("/") else WINDOWS_ARCHIVE
@@ -113,6 +139,28 @@ def main():
             data = f.read()
         with open(path, "wb") as f:
             f.write(data.replace(b"abXd.txt", b"ab\0d.txt"))
+
+    # Entries that cannot all have their own place: refused before anything
+    # is written. And a "." level, which names the level before it.
+    conflicts = {
+        "case-duplicate": [("Case.txt", False), ("CASE.TXT", False)],
+        "file-then-directory": [("clash", False), ("clash/", True)],
+        "directory-then-file": [("clash/", True), ("clash", False)],
+        "file-as-directory": [("f", False), ("f/sub/", True)],
+        "no-directory": [("missing/x.txt", False)],
+    }
+    for case, names in sorted(conflicts.items()):
+        write_zip(os.path.join(out, "set-%s.zip" % case),
+                  [(windows_entry("before.txt"), b"never written\n")] +
+                  [(windows_entry(name, WINDOWS_DIRECTORY if directory else WINDOWS_ARCHIVE),
+                    b"" if directory else b"x\n") for name, directory in names])
+    write_zip(os.path.join(out, "dot-level.zip"), [
+        (windows_entry("L/", WINDOWS_DIRECTORY), b""),
+        (windows_entry("L/./e.txt"), b"e\n"),
+    ])
+    deflated_without_end(os.path.join(out, "truncated-deflate.zip"),
+                         [(windows_entry("before.txt"), b"before\n")], "cut.txt",
+                         b"a stream that never ends\n" * 50)
 
     # The prepare tests that change the tree while a run works: a level
     # ("L/many") written into, left for another and reached again; and a
