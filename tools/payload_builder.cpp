@@ -10,6 +10,7 @@
 #include <ctime>
 #include <memory>
 
+#include "archive/entry_set_rule.h"
 #include "pack/pack_header.h"
 #include "pack/public_key_blob.h"
 #include "tools/entry_name_rules.h"
@@ -185,6 +186,17 @@ bool BuildPayloadFromTree(const std::string& root, std::vector<unsigned char>* p
   if (entries.empty()) {
     *error = "the directory is empty; a payload needs at least one entry";
     return false;
+  }
+  // Names that a case-sensitive file system keeps apart are one place on
+  // Windows, where the later entry would replace the earlier.
+  EntrySetCheck<char, CodePage1252Less> set;
+  for (const TreeEntry& entry : entries) {
+    const EntrySetVerdict& verdict = set.Add(entry.name, entry.directory);
+    if (verdict.conflict != EntryConflict::None) {
+      *error = entry.name + ": names the same place as " + entries[verdict.other].name +
+               " on Windows, which ignores case in names";
+      return false;
+    }
   }
 
   zip_error_t zipError;

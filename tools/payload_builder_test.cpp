@@ -112,6 +112,12 @@ TEST_F(PayloadBuilderTest, RefusesWhatTheProgramCannotUnpack) {
        "backslash"},
       {"device name", [](const std::string& root) { std::ofstream(root + "/aux.txt") << "x"; },
        "device"},
+      {"names equal but for case",
+       [](const std::string& root) {
+         std::ofstream(root + "/Readme.txt") << "x";
+         std::ofstream(root + "/README.txt") << "y";
+       },
+       "ignores case"},
       {"empty tree", [](const std::string&) {}, "empty"},
   };
   for (const Case& c : cases) {
