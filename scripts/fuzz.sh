@@ -50,7 +50,8 @@ if [ "${1:-}" = "--short" ]; then
     rm -rf "$work"
     mkdir -p "$work/new" "$work/seeds"
     for dir in "$@"; do
-        cp "$dir"/*.zip "$work/seeds/" 2>/dev/null || true
+        [ -d "$dir" ] || short_failed /dev/null "no seed directory $dir"
+        find "$dir" -maxdepth 1 -name '*.zip' -exec cp {} "$work/seeds/" \;
     done
 
     corpus_files=$(find "$corpus" -type f | wc -l)
@@ -88,14 +89,19 @@ cmake --build --preset host --target zip_fuzz pack_fuzz zip_tool_archives
 TOOL_ARCHIVES=$ROOT/build/host/archive/tool-archives
 
 status=0
+pids=""
 for target in zip pack; do
     work=$ROOT/build/fuzz/$target
     rm -rf "$work" && mkdir -p "$work/new" "$work/seeds"
     cp "$TOOL_ARCHIVES"/*.zip "$work/seeds/"
     run "$ROOT/build/host/bin/${target}_fuzz" "$SECONDS_EACH" "$work" "$(corpus_of "$target")" \
         "$work/seeds" >"$work/log" 2>&1 &
+    pids="$pids $!"
 done
-wait || status=1
+# Each run by its own id: a plain wait answers 0 whatever the runs did.
+for pid in $pids; do
+    wait "$pid" || status=1
+done
 for target in zip pack; do
     work=$ROOT/build/fuzz/$target
     echo "== $target: $(grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$work/log" | tr '\n' ' ')"

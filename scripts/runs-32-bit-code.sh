@@ -1,13 +1,16 @@
 #!/bin/sh
-# Exits 0 when 32-bit Windows programs run here under Wine at a usable speed,
-# judged by what actually runs, each step within a time limit: Wine's 32-bit
-# loader, then a 32-bit prefix of this check's own (build/wine32-probe,
-# created once), then a Windows program in it that must start and exit.
+# Tells whether 32-bit Windows programs run here under Wine: exit 0 when
+# they do, 1 when the platform itself says they cannot (Wine's 32-bit
+# loader is missing, or the kernel refuses it with "Exec format error": no
+# IA-32 execution), 2 with a message on standard error for anything else
+# (a loader that fails otherwise, a prefix that cannot be made, a Windows
+# program that does not start and exit within its time limit). Callers
+# stop on 2 rather than take it for "no": a slow first start on a busy
+# machine must not quietly switch the tests to another build.
 #
-# A kernel without IA-32 execution refuses the loader at once. An emulator
-# that someone registered with the kernel (binfmt) runs it, but each Wine
-# process then takes most of a minute to start and the prefix is never
-# filled; the time limits answer no for that machine too.
+# Judged by what actually runs: Wine's 32-bit loader, then a 32-bit prefix
+# of this check's own (build/wine32-probe, created once), then a Windows
+# program in it that must start and exit.
 set -u
 cd "$(dirname "$0")/.."
 PROBE=$(pwd)/build/wine32-probe
@@ -16,16 +19,28 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WINELOADER
 WINE=/usr/lib/wine/wine
 
-timeout 20 "$WINE" --version >/dev/null 2>&1 || exit 1
+[ -e "$WINE" ] || exit 1
+answer=$(timeout 20 "$WINE" --version 2>&1)
+status=$?
+if [ $status != 0 ]; then
+    case "$answer" in
+        *"Exec format error"*) exit 1 ;;
+    esac
+    echo "runs-32-bit-code: Wine's 32-bit loader failed (status $status): $answer" >&2
+    exit 2
+fi
 
-given_up() {
+fail() {
+    echo "runs-32-bit-code: $*" >&2
     wineserver -k >/dev/null 2>&1
-    exit 1
+    exit 2
 }
 if [ ! -f "$WINEPREFIX/.ready" ]; then
-    rm -rf "$PROBE" && mkdir -p "$HOME" || exit 1
-    timeout 120 "$WINE" wineboot.exe -i </dev/null >"$PROBE/wineboot.log" 2>&1 || given_up
-    timeout 60 wineserver -w || given_up
+    rm -rf "$PROBE" && mkdir -p "$HOME" || fail "cannot make $PROBE"
+    timeout 120 "$WINE" wineboot.exe -i </dev/null >"$PROBE/wineboot.log" 2>&1 ||
+        fail "the 32-bit prefix could not be made within 120 s (see $PROBE/wineboot.log)"
+    timeout 60 wineserver -w || fail "the prefix's wineserver did not end within 60 s"
     touch "$WINEPREFIX/.ready"
 fi
-timeout 30 "$WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 || given_up
+timeout 30 "$WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 ||
+    fail "a 32-bit Windows program did not start and exit within 30 s"

@@ -26,11 +26,20 @@ cat build/host-i386/archive/zip_fuzz-work/summary build/host-i386/pack/pack_fuzz
 # Wine, and the image test still checks the 32-bit updater.exe.
 cmake --preset windows
 cmake --build --preset windows
-if ./scripts/runs-32-bit-code.sh; then
-    ctest --preset windows
-else
-    echo "test.sh: this machine runs no 32-bit x86 code; the Windows tests run on the 64-bit build"
-    cmake --preset windows-x64
-    cmake --build --preset windows-x64
-    ctest --preset windows-x64
-fi
+runs32=0
+./scripts/runs-32-bit-code.sh || runs32=$?
+case $runs32 in
+    0)
+        ctest --preset windows
+        ;;
+    1)
+        echo "test.sh: this machine runs no 32-bit x86 code; the Windows tests run on the 64-bit build"
+        cmake --preset windows-x64
+        cmake --build --preset windows-x64
+        ctest --preset windows-x64
+        ;;
+    *)
+        echo "test.sh: cannot tell whether this machine runs 32-bit x86 code (see above)" >&2
+        exit 1
+        ;;
+esac

@@ -4,12 +4,21 @@
 # sources under 64-bit Wine. Sets PRESET, ARCH (the Wine prefix's) and
 # LOADER, and defines wine and wineboot to use that loader.
 # LOADER is a path: the wine function below would otherwise call itself.
-if ./scripts/runs-32-bit-code.sh; then
-    PRESET=windows ARCH=win32 LOADER=$(command -v wine)
-else
-    echo "this machine runs no 32-bit x86 code: using the 64-bit build under 64-bit Wine"
-    PRESET=windows-x64 ARCH=win64 LOADER=/usr/lib/wine/wine64
-    export WINELOADER=$LOADER
-fi
+runs32=0
+./scripts/runs-32-bit-code.sh || runs32=$?
+case $runs32 in
+    0)
+        PRESET=windows ARCH=win32 LOADER=$(command -v wine)
+        ;;
+    1)
+        echo "this machine runs no 32-bit x86 code: using the 64-bit build under 64-bit Wine"
+        PRESET=windows-x64 ARCH=win64 LOADER=/usr/lib/wine/wine64
+        export WINELOADER=$LOADER
+        ;;
+    *)
+        echo "cannot tell whether this machine runs 32-bit x86 code (see above)" >&2
+        exit 1
+        ;;
+esac
 wine() { "$LOADER" "$@"; }
 wineboot() { wine wineboot.exe "$@"; }
