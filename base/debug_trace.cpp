@@ -4,32 +4,11 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
+#include <cwchar>
 
 namespace {
 
 DebugTraceSink g_sink = nullptr;
-
-// msvcrt's formatter: in wide functions %s means a wide string, which the
-// callers' formats rely on. (The C-standard formatters that mingw may
-// substitute for vswprintf read %s as a narrow string.)
-std::wstring FormatLine(const wchar_t* format, va_list args) {
-  std::vector<wchar_t> buffer(256);
-  for (;;) {
-    va_list copy;
-    va_copy(copy, args);
-    const int written = _vsnwprintf(buffer.data(), buffer.size() - 1, format, copy);
-    va_end(copy);
-    if (written >= 0) {
-      return std::wstring(buffer.data(), static_cast<size_t>(written));
-    }
-    if (buffer.size() >= 65536) {
-      buffer[buffer.size() - 1] = L'\0';
-      return std::wstring(buffer.data());
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
 
 }  // namespace
 
@@ -39,10 +18,23 @@ void DebugTrace(const wchar_t* format, ...) {
     return;
   }
   const DWORD lastError = GetLastError();
+  wchar_t line[kTraceLineCapacity];
+  const std::size_t room = kTraceLineCapacity - 1;
   va_list args;
   va_start(args, format);
-  const std::wstring line = FormatLine(format, args);
+  // msvcrt's formatter: in wide functions %s means a wide string, which the
+  // callers' formats rely on. (The C-standard formatters that mingw may
+  // substitute for vswprintf read %s as a narrow string.) It answers -1,
+  // with no terminator, when the line does not fit.
+  const int written = _vsnwprintf(line, room, format, args);
   va_end(args);
+  if (written < 0) {
+    const std::size_t mark = sizeof kTraceCutMark / sizeof kTraceCutMark[0] - 1;
+    std::wmemcpy(line + room - mark, kTraceCutMark, mark);
+    line[room] = L'\0';
+  } else {
+    line[written] = L'\0';
+  }
   sink(line);
   SetLastError(lastError);
 }
@@ -53,4 +45,4 @@ DebugTraceSink SetDebugTraceSink(DebugTraceSink sink) {
   return previous;
 }
 
-void WriteTraceToDebugger(const std::wstring& line) { OutputDebugStringW(line.c_str()); }
+void WriteTraceToDebugger(const wchar_t* line) { OutputDebugStringW(line); }

@@ -1,15 +1,20 @@
 #pragma once
 
-#include <string>
+#include <cstddef>
 
 // Trace sink for diagnostic lines: a wide printf-style format (Microsoft
 // conventions: %s takes a wide string) and its arguments. With no sink
 // installed it formats nothing, writes nothing and changes no state; with a
-// sink it formats the line and hands it over, and still leaves the thread's
-// last-error value as it was.
+// sink it formats the line into a buffer on the stack and hands it over,
+// allocating nothing (a trace line may be written because memory ran
+// out), and still leaves the thread's last-error value as it was. A line of
+// kTraceLineCapacity characters or more is cut and ends in kTraceCutMark.
 void DebugTrace(const wchar_t* format, ...);
 
-using DebugTraceSink = void (*)(const std::wstring& line);
+constexpr std::size_t kTraceLineCapacity = 2048;  // terminator included
+constexpr wchar_t kTraceCutMark[] = L" [cut]\n";
+
+using DebugTraceSink = void (*)(const wchar_t* line);
 
 // Installs the sink (null removes it) and returns the previous one. Tests
 // install one that collects the lines.
@@ -17,4 +22,4 @@ DebugTraceSink SetDebugTraceSink(DebugTraceSink sink);
 
 // The product's sink: each line goes to OutputDebugStringW, where a
 // debugger or a debug-output viewer shows it; without one it goes nowhere.
-void WriteTraceToDebugger(const std::wstring& line);
+void WriteTraceToDebugger(const wchar_t* line);

@@ -10,7 +10,7 @@
 namespace {
 
 std::vector<std::wstring> g_lines;
-void Capture(const std::wstring& line) {
+void Capture(const wchar_t* line) {
   g_lines.push_back(line);
   SetLastError(ERROR_INVALID_DATA);  // a sink that disturbs the value
 }
@@ -45,12 +45,19 @@ TEST_F(DebugTraceTest, ASinkReceivesTheFormattedLineWithAWideName) {
   EXPECT_EQ(g_lines[1], L"Pack sign error\n");
 }
 
-TEST_F(DebugTraceTest, LongLinesAreDeliveredWhole) {
+// The line is formatted on the stack: one that does not fit is cut, and
+// says so; one that just fits is whole.
+TEST_F(DebugTraceTest, LinesTooLongForTheBufferAreCutAndMarked) {
   SetDebugTraceSink(&Capture);
-  const std::wstring name(3000, L'x');
-  DebugTrace(L"%s Failed %d !!!\n", name.c_str(), 5);
-  ASSERT_EQ(g_lines.size(), 1u);
-  EXPECT_EQ(g_lines[0], name + L" Failed 5 !!!\n");
+  const std::wstring fits(kTraceLineCapacity - 2, L'x');
+  DebugTrace(L"%s\n", fits.c_str());
+  DebugTrace(L"%s\n", (fits + L"y").c_str());
+  ASSERT_EQ(g_lines.size(), 2u);
+  EXPECT_EQ(g_lines[0], fits + L"\n");
+  EXPECT_EQ(g_lines[1].size(), kTraceLineCapacity - 1);
+  const std::wstring mark = kTraceCutMark;
+  EXPECT_EQ(g_lines[1].substr(g_lines[1].size() - mark.size()), mark);
+  EXPECT_EQ(g_lines[1].substr(0, 10), fits.substr(0, 10));
 }
 
 TEST_F(DebugTraceTest, RemovingTheSinkStopsDelivery) {

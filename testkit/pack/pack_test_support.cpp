@@ -17,7 +17,7 @@ std::vector<std::wstring>& CapturedLines() {
   return lines;
 }
 
-void Capture(const std::wstring& line) { CapturedLines().push_back(line); }
+void Capture(const wchar_t* line) { CapturedLines().push_back(line); }
 
 }  // namespace
 
