@@ -92,15 +92,18 @@ std::uint32_t SourceRead(ArchiveSource& source, void* buffer, std::uint32_t n) {
   return count;
 }
 
-bool ReadExact(ArchiveSource& source, void* buffer, std::uint32_t n, std::uint32_t* got) {
+bool ReadAvailable(ArchiveSource& source, void* buffer, std::uint32_t n, std::uint32_t* got) {
   const bool failedBefore = source.readFailed;
   source.readFailed = false;
-  const std::uint32_t count = SourceRead(source, buffer, n);
+  *got = SourceRead(source, buffer, n);
   const bool failed = source.readFailed;
   source.readFailed = failed || failedBefore;
-  if (got == nullptr) return !failed && count == n;
-  *got = count;
   return !failed;
+}
+
+bool ReadExact(ArchiveSource& source, void* buffer, std::uint32_t n) {
+  std::uint32_t got = 0;
+  return ReadAvailable(source, buffer, n, &got) && got == n;
 }
 
 bool SourceSeek(ArchiveSource& source, std::uint64_t position) {
@@ -147,7 +150,7 @@ bool ReadField(ArchiveSource& source, int bytes, std::uint32_t* value) {
   for (int i = 0; i < bytes; ++i) {
     std::uint8_t byte = 0;
     std::uint32_t got = 0;
-    if (!ReadExact(source, &byte, 1, &got)) ok = false;
+    if (!ReadAvailable(source, &byte, 1, &got)) ok = false;
     if (got != 1) byte = 0;
     result |= static_cast<std::uint32_t>(byte) << (8 * i);
   }

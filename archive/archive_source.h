@@ -53,12 +53,14 @@ std::unique_ptr<ArchiveSource> OpenFileNameSource(const wchar_t* fileName);
 // a handle does one read, and a failed read sets readFailed.
 std::uint32_t SourceRead(ArchiveSource& source, void* buffer, std::uint32_t n);
 
-// SourceRead that tells this read's own failure from an earlier one. False
-// when this read failed on the handle, or when fewer than n bytes arrived
-// and `got` is null; given `got`, it receives the count and a short read is
-// the caller's to judge. An earlier failure does not fail this read, and
-// readFailed keeps it afterwards.
-bool ReadExact(ArchiveSource& source, void* buffer, std::uint32_t n, std::uint32_t* got = nullptr);
+// SourceRead that tells this read's own failure from an earlier one: false
+// when this read failed on the handle; *got receives the count, and a short
+// read is the caller's to judge. An earlier failure does not fail this
+// read, and readFailed keeps it afterwards.
+bool ReadAvailable(ArchiveSource& source, void* buffer, std::uint32_t n, std::uint32_t* got);
+
+// ReadAvailable that also fails when fewer than n bytes arrived.
+bool ReadExact(ArchiveSource& source, void* buffer, std::uint32_t n);
 
 // Moves to a position inside the source's data (the initial offset is
 // added for handles); false when the source cannot be positioned.

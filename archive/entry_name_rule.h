@@ -5,6 +5,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "base/path_components.h"
+
 // The one rule on entry names, shared by the program's extraction and the
 // publisher's tool: byte names (as stored, read in code page 1252 where it
 // matters) and wide names (as the program decodes them) alike. Free of
@@ -32,24 +34,19 @@ inline bool IsStorableEntryName(std::string_view bytes) {
 // tool applies the same rule to the names it packs.
 template <typename Char>
 bool IsEntryNameContained(std::basic_string_view<Char> name) {
-  if (!name.empty() && (name[0] == Char('/') || name[0] == Char('\\'))) return false;
-  std::size_t dots = 0;
-  bool onlyDotsAndBlanks = true;
-  for (std::size_t i = 0; i <= name.size(); ++i) {
-    const bool end = i == name.size();
-    const Char c = end ? Char('/') : name[i];
-    if (c == Char(':')) return false;
-    if (c == Char('/') || c == Char('\\')) {
-      if (onlyDotsAndBlanks && dots >= 2) return false;
-      dots = 0;
-      onlyDotsAndBlanks = true;
-    } else if (c == Char('.')) {
-      ++dots;
-    } else if (c != Char(' ')) {
-      onlyDotsAndBlanks = false;
+  if (!name.empty() && IsEitherSlash(name[0])) return false;
+  if (name.find(Char(':')) != std::basic_string_view<Char>::npos) return false;
+  return ForEachComponent(name, &IsEitherSlash<Char>, [](std::basic_string_view<Char> component) {
+    std::size_t dots = 0;
+    for (const Char c : component) {
+      if (c == Char('.')) {
+        ++dots;
+      } else if (c != Char(' ')) {
+        return true;
+      }
     }
-  }
-  return true;
+    return dots < 2;
+  });
 }
 
 // True when a component of an entry name is one of the DOS device names
@@ -62,37 +59,33 @@ bool IsEntryNameContained(std::basic_string_view<Char> name) {
 // page 1252, so a byte name is judged as that code page reads it. The
 // publisher's tool refuses the same names.
 template <typename Char>
-bool NamesReservedDevice(std::basic_string_view<Char> name) {
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = start;
-    while (end < name.size() && name[end] != Char('/') && name[end] != Char('\\')) ++end;
-    std::size_t baseEnd = start;
-    while (baseEnd < end && name[baseEnd] != Char('.')) ++baseEnd;
-    while (baseEnd > start && name[baseEnd - 1] == Char(' ')) --baseEnd;
-    const std::size_t length = baseEnd - start;
-    if (length == 3 || length == 4) {
-      char base[4] = {};
-      unsigned long last = 0;
-      for (std::size_t i = 0; i < length; ++i) {
-        const auto code = static_cast<unsigned long>(
-            static_cast<std::make_unsigned_t<Char>>(name[start + i]));
-        last = code;
-        char upper = code < 128 ? static_cast<char>(code) : '?';
-        if (upper >= 'a' && upper <= 'z') upper = static_cast<char>(upper - 'a' + 'A');
-        base[i] = upper;
-      }
-      const std::string_view word(base, length);
-      if (word == "CON" || word == "PRN" || word == "AUX" || word == "NUL") return true;
-      const bool numbered = (last >= '0' && last <= '9') || last == 0xB9 || last == 0xB2 ||
-                            last == 0xB3;
-      if (length == 4 && (word.substr(0, 3) == "COM" || word.substr(0, 3) == "LPT") && numbered) {
-        return true;
-      }
-    }
-    start = end + 1;
+bool IsDeviceComponent(std::basic_string_view<Char> component) {
+  std::size_t length = component.find(Char('.'));
+  if (length == std::basic_string_view<Char>::npos) length = component.size();
+  while (length > 0 && component[length - 1] == Char(' ')) --length;
+  if (length != 3 && length != 4) return false;
+  char base[4] = {};
+  unsigned long last = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto code =
+        static_cast<unsigned long>(static_cast<std::make_unsigned_t<Char>>(component[i]));
+    last = code;
+    char upper = code < 128 ? static_cast<char>(code) : '?';
+    if (upper >= 'a' && upper <= 'z') upper = static_cast<char>(upper - 'a' + 'A');
+    base[i] = upper;
   }
-  return false;
+  const std::string_view word(base, length);
+  if (word == "CON" || word == "PRN" || word == "AUX" || word == "NUL") return true;
+  const bool numbered =
+      (last >= '0' && last <= '9') || last == 0xB9 || last == 0xB2 || last == 0xB3;
+  return length == 4 && (word.substr(0, 3) == "COM" || word.substr(0, 3) == "LPT") && numbered;
+}
+
+template <typename Char>
+bool NamesReservedDevice(std::basic_string_view<Char> name) {
+  return !ForEachComponent(name, &IsEitherSlash<Char>, [](std::basic_string_view<Char> component) {
+    return !IsDeviceComponent(component);
+  });
 }
 
 // True when a component of the name, other than ".", ends in a dot or a
@@ -101,16 +94,10 @@ bool NamesReservedDevice(std::basic_string_view<Char> name) {
 // or "b../x" would be checked under one name and written under another.
 template <typename Char>
 bool HasComponentEndingInDotOrBlank(std::basic_string_view<Char> name) {
-  for (std::size_t end = 0; end <= name.size(); ++end) {
-    if (end < name.size() && name[end] != Char('/') && name[end] != Char('\\')) continue;
-    if (end == 0) continue;
-    const Char last = name[end - 1];
-    if (last != Char('.') && last != Char(' ')) continue;
-    const bool loneDot = last == Char('.') &&
-                         (end == 1 || name[end - 2] == Char('/') || name[end - 2] == Char('\\'));
-    if (!loneDot) return true;
-  }
-  return false;
+  return !ForEachComponent(name, &IsEitherSlash<Char>, [](std::basic_string_view<Char> component) {
+    if (component.empty() || (component.size() == 1 && component[0] == Char('.'))) return true;
+    return component.back() != Char('.') && component.back() != Char(' ');
+  });
 }
 
 // True when the name holds a character that Windows cannot store in a

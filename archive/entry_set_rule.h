@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/path_components.h"
+
 // The rule on a payload's entries as a whole, shared by the program's
 // extraction and the publisher's tool, and judged before anything is
 // written: every entry must name its own place below the staging directory,
@@ -22,15 +24,12 @@
 template <typename Char>
 std::vector<std::basic_string<Char>> EntryLevels(std::basic_string_view<Char> name) {
   std::vector<std::basic_string<Char>> levels;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= name.size(); ++i) {
-    if (i < name.size() && name[i] != Char('/') && name[i] != Char('\\')) continue;
-    const std::basic_string_view<Char> component = name.substr(start, i - start);
+  ForEachComponent(name, &IsEitherSlash<Char>, [&levels](std::basic_string_view<Char> component) {
     if (!component.empty() && !(component.size() == 1 && component[0] == Char('.'))) {
       levels.emplace_back(component);
     }
-    start = i + 1;
-  }
+    return true;
+  });
   return levels;
 }
 

@@ -3,13 +3,13 @@
 #include <windows.h>
 
 #include <memory>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "archive/archive_reader.h"
 #include "archive/entry_set_rule.h"
 #include "base/bounded_queue.h"
+#include "base/joined_thread.h"
 #include "base/slim_lock.h"
 #include "base/unique_handle.h"
 #include "fileutil/directory_tree.h"
@@ -154,7 +154,7 @@ class FileWriter {
       watchedLevels_ = LevelsOf(watched_->relativePath);
       watched_->created = false;
     }
-    thread_ = std::thread([this] { Run(); });
+    thread_ = JoinedThread([this] { Run(); });
   }
   ~FileWriter() { Finish(); }
 
@@ -164,9 +164,9 @@ class FileWriter {
   // No more steps come: waits until the thread has written what was sent,
   // or stopped at a failure, and answers that failure (ArchiveOk if none).
   std::int32_t Finish() {
-    if (thread_.joinable()) {
+    if (thread_.running()) {
       queue_->Finish();
-      thread_.join();
+      thread_.Join();
     }
     return failure_;
   }
@@ -264,7 +264,7 @@ class FileWriter {
   EntryInfo info_ = {};
   std::uint64_t written_ = 0;
   std::int32_t failure_ = ArchiveOk;  // the thread's; read after the join
-  std::thread thread_;
+  JoinedThread thread_;
 };
 
 // Inflates file entry `index` into pieces for the writer. False when the

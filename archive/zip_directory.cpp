@@ -228,7 +228,7 @@ std::int32_t ReadCentralRecord(ArchiveDirectory* directory, char* name, std::uin
   if (name != nullptr && capacity > 0) {
     const std::uint32_t count = std::min(record.nameLength, capacity);
     std::uint32_t got = 0;
-    if (!ReadExact(source, name, count, &got)) return DirIoError;
+    if (!ReadAvailable(source, name, count, &got)) return DirIoError;
     // Name bytes past the end of the data read as zero, like any field.
     std::fill(name + got, name + count, '\0');
     if (record.nameLength < capacity) name[record.nameLength] = '\0';

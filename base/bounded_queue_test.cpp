@@ -26,7 +26,15 @@ class PushOnAnotherThread {
   bool StillWaiting() {
     return result_.wait_for(std::chrono::milliseconds(200)) == std::future_status::timeout;
   }
-  bool Result() { return result_.get(); }
+  // What Push answered: a push never woken fails the test here, within a
+  // bound, and is woken by closing the queue.
+  bool Result() {
+    const bool answered =
+        result_.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(answered) << "the push was never woken";
+    if (!answered) queue_.Close();
+    return result_.get();
+  }
 
  private:
   BoundedQueue<int>& queue_;

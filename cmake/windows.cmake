@@ -66,16 +66,17 @@ function(to_wine_path out unix_path)
   set(${out} "Z:${p}" PARENT_SCOPE)
 endfunction()
 
-# add_unit_test(<name> SOURCES ... [LIBS ...] [SHARED_STATE] [SLOW])
-# A GoogleTest executable run under Wine as one CTest test. SHARED_STATE
-# takes the lock for the prefix's global state (RunOnce values, pending
-# deletions, installed products, the reported Windows version). SLOW labels
-# it so, and the quick test presets leave it out.
+# add_unit_test(<name> SOURCES ... [LIBS ...] [ARGS ...] [SHARED_STATE] [SLOW])
+# A GoogleTest executable run under Wine as one CTest test, with ARGS added
+# to its command line. SHARED_STATE takes the lock for the prefix's global
+# state (RunOnce values, pending deletions, installed products, the
+# reported Windows version). SLOW labels it so, and the quick test presets
+# leave it out.
 function(add_unit_test name)
-  cmake_parse_arguments(T "SHARED_STATE;SLOW" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SHARED_STATE;SLOW" "" "SOURCES;LIBS;ARGS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE project_options testkit ${T_LIBS} GTest::gmock GTest::gtest_main)
-  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no ${T_ARGS})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
   if(T_SHARED_STATE)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_prefix_state)

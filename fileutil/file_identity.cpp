@@ -1,7 +1,10 @@
 #include "fileutil/file_identity.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -24,6 +27,27 @@ std::wstring FinalPathAs(HANDLE object, DWORD flags) {
     buffer.assign(length, L'\0');
   }
   return std::wstring();
+}
+
+// The object's name as the object manager knows it, with room for any
+// length: "\??\X:\..." under Wine, whose GetFinalPathNameByHandleW gives up
+// on a path past MAX_PATH. That prefix becomes "\\?\", the form the call
+// gives for shorter paths, so that the two compare.
+std::wstring ObjectNameOf(HANDLE object) {
+  struct ObjectName {
+    UNICODE_STRING name;
+  };
+  std::vector<ULONGLONG> buffer((sizeof(ObjectName) + 65536 * sizeof(wchar_t)) /
+                                sizeof(ULONGLONG));
+  ULONG returned = 0;
+  if (NtQueryObject(object, ObjectNameInformation, buffer.data(),
+                    static_cast<ULONG>(buffer.size() * sizeof(ULONGLONG)), &returned) < 0) {
+    return std::wstring();
+  }
+  const UNICODE_STRING& name = reinterpret_cast<const ObjectName*>(buffer.data())->name;
+  std::wstring path(name.Buffer, name.Length / sizeof(wchar_t));
+  if (path.compare(0, 4, L"\\??\\") == 0) path.replace(0, 4, L"\\\\?\\");
+  return path;
 }
 
 std::uint64_t Combine(DWORD high, DWORD low) {
@@ -72,6 +96,7 @@ std::wstring FinalPathOf(HANDLE object) {
   // and an object and its directory always share the volume.
   std::wstring path = FinalPathAs(object, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (path.empty()) path = FinalPathAs(object, FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+  if (path.empty()) path = ObjectNameOf(object);
   return path;
 }
 

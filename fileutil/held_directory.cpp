@@ -109,22 +109,6 @@ bool DeleteThroughHandle(HANDLE file, bool* posix) {
          0;
 }
 
-// The root of a long-form path: "\\?\X:\", "\\?\UNC\server\share\" or the
-// first component after "\\?\"; its length, backslash included.
-std::size_t RootLength(const std::wstring& longPath) {
-  std::size_t at = LongPathPrefix.size();
-  int components = 1;
-  if (HasPrefix(longPath, LongUncPathPrefix)) {
-    at = LongUncPathPrefix.size();
-    components = 2;
-  }
-  for (; components > 0 && at < longPath.size(); --components) {
-    const std::size_t slash = longPath.find(L'\\', at);
-    at = slash == std::wstring::npos ? longPath.size() : slash + 1;
-  }
-  return at;
-}
-
 // The long form of `path` with doubled and trailing backslashes after its
 // root dropped: in long form they would name empty components.
 std::wstring CleanLongPath(const std::wstring& path) {

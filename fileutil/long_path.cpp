@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string_view>
+
+#include "base/path_components.h"
 
 const std::wstring LongPathPrefix = L"\\\\?\\";
 const std::wstring LongUncPathPrefix = L"\\\\?\\UNC\\";
@@ -20,6 +23,27 @@ bool HasPrefix(const std::wstring& text, const std::wstring& prefix) {
 bool IsUncPath(const std::wstring& path) {
   if (HasPrefix(path, LongUncPathPrefix)) return true;
   return HasPrefix(path, UncPathPrefix) && !HasPrefix(path, LongPathPrefix);
+}
+
+std::size_t RootLength(const std::wstring& path) {
+  std::size_t at = 0;
+  int components = 1;
+  if (HasPrefix(path, LongUncPathPrefix)) {
+    at = LongUncPathPrefix.size();
+    components = 2;
+  } else if (HasPrefix(path, LongPathPrefix)) {
+    at = LongPathPrefix.size();
+  } else if (HasPrefix(path, UncPathPrefix)) {
+    at = UncPathPrefix.size();
+    components = 2;
+  } else if (path.size() < 2 || path[1] != L':') {
+    return 0;
+  }
+  for (; components > 0 && at < path.size(); --components) {
+    const std::wstring::size_type separator = path.find(kSeparator, at);
+    at = separator == std::wstring::npos ? path.size() : separator + 1;
+  }
+  return at;
 }
 
 std::wstring JoinPath(const std::wstring& base, const std::wstring& name) {
@@ -105,12 +129,13 @@ void SplitUncRoot(std::wstring& path, std::wstring& root) {
 std::size_t SplitOnAny(const std::wstring& text, const std::wstring& delimiters,
                        std::vector<std::wstring>& pieces) {
   pieces.clear();
-  std::wstring::size_type start = text.find_first_not_of(delimiters);
-  while (start != std::wstring::npos) {
-    const std::wstring::size_type end = text.find_first_of(delimiters, start);
-    pieces.push_back(text.substr(start, end == std::wstring::npos ? end : end - start));
-    start = end == std::wstring::npos ? end : text.find_first_not_of(delimiters, end);
-  }
+  ForEachComponent(
+      std::wstring_view(text),
+      [&delimiters](wchar_t c) { return delimiters.find(c) != std::wstring::npos; },
+      [&pieces](std::wstring_view piece) {
+        if (!piece.empty()) pieces.emplace_back(piece);
+        return true;
+      });
   return pieces.size();
 }
 

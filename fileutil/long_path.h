@@ -19,6 +19,11 @@ extern const std::wstring UncPathPrefix;      // "\\"
 bool HasPrefix(const std::wstring& text, const std::wstring& prefix);
 // "\\?\UNC\..." or "\\..." that is not otherwise in long form.
 bool IsUncPath(const std::wstring& path);
+// The length of the root a path begins with, its backslash included when
+// it has one: "X:\", "\\server\share\", "\\?\X:\" (or whatever first
+// component follows "\\?\"), "\\?\UNC\server\share\"; 0 when it begins
+// with none (a relative path).
+std::size_t RootLength(const std::wstring& path);
 // base + "\" + name, looking at neither.
 std::wstring JoinPath(const std::wstring& base, const std::wstring& name);
 // Short (8.3) names of existing components replaced by long ones; the path

@@ -56,6 +56,23 @@ INSTANTIATE_TEST_SUITE_P(
                       UncCase{L"\\x", false}, UncCase{L"//server/share", false},
                       UncCase{L"", false}));
 
+// Staging checks and directory opens take what follows the root as the
+// path's own components: a root measured short would let "X:" or a share's
+// root pass as a directory below it.
+TEST(RootLengthTest, CoversTheDriveOrShareAndItsBackslash) {
+  const struct {
+    const wchar_t* path;
+    std::size_t length;
+  } cases[] = {{L"C:\\x\\y", 3},           {L"C:\\", 3},
+               {L"C:", 2},                   {L"\\\\srv\\share\\x", 12},
+               {L"\\\\srv\\share", 11},      {L"\\\\?\\C:\\x", 7},
+               {L"\\\\?\\C:", 6},            {L"\\\\?\\UNC\\srv\\share\\x", 18},
+               {L"x\\y", 0},                 {L"\\x", 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(RootLength(c.path), c.length) << testkit::Narrow(c.path);
+  }
+}
+
 TEST(JoinPathTest, PutsExactlyOneBackslashBetween) {
   EXPECT_EQ(JoinPath(L"C:\\a", L"b"), L"C:\\a\\b");
   EXPECT_EQ(JoinPath(L"C:\\a\\", L"b"), L"C:\\a\\\\b");

@@ -14,17 +14,17 @@ PayloadDigest::PayloadDigest(const unsigned char* buffer, std::uint32_t offset,
   HCRYPTHASH hash = 0;
   if (!CryptCreateHash(provider_.get(), CALG_SHA1, 0, 0, &hash)) return;
   hash_.reset(hash);
-  thread_ = std::thread([this] { Run(); });
+  thread_ = JoinedThread([this] { Run(); });
 }
 
 PayloadDigest::~PayloadDigest() {
-  if (!thread_.joinable()) return;
+  if (!thread_.running()) return;
   {
     SlimLock::Hold hold(lock_);
     abandoned_ = true;
   }
   arrived_.WakeAll();
-  thread_.join();
+  thread_.Join();
 }
 
 void PayloadDigest::Filled(std::uint32_t end) {
@@ -36,13 +36,13 @@ void PayloadDigest::Filled(std::uint32_t end) {
 }
 
 bool PayloadDigest::Finish(unsigned char (&digest)[kSize]) {
-  if (!thread_.joinable()) return false;
+  if (!thread_.running()) return false;
   {
     SlimLock::Hold hold(lock_);
     noMore_ = true;
   }
   arrived_.WakeAll();
-  thread_.join();
+  thread_.Join();
   if (!hashed_) return false;
   DWORD size = kSize;
   return CryptGetHashParam(hash_.get(), HP_HASHVAL, digest, &size, 0) && size == kSize;

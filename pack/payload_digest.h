@@ -1,17 +1,16 @@
 #pragma once
 
 #include <cstdint>
-#include <thread>
 
 #include "base/crypt_handle.h"
+#include "base/joined_thread.h"
 #include "base/slim_lock.h"
 
 // The SHA-1 of a range of a buffer that the calling thread is still
 // filling, made on a thread of its own as the bytes arrive, so that hashing
 // the payload costs no time after the pack is read. It uses a CryptoAPI
 // context of its own and never traces: when CryptoAPI fails, the digest is
-// simply not there and the caller hashes the usual way. (A thread that
-// cannot be started ends the process, as memory that cannot be had does.)
+// simply not there and the caller hashes the usual way.
 class PayloadDigest {
  public:
   static constexpr std::uint32_t kSize = 20;
@@ -50,5 +49,5 @@ class PayloadDigest {
   bool noMore_ = false;       // under lock_: Finish was called
   bool abandoned_ = false;    // under lock_: destroyed before Finish
   bool hashed_ = false;       // written by the thread, read after join
-  std::thread thread_;
+  JoinedThread thread_;
 };

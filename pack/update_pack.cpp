@@ -31,11 +31,12 @@ UpdatePack::BufferAllocator g_allocateBuffer = &AllocateWithNew;
 
 }  // namespace
 
-UpdatePack::BufferAllocator UpdatePack::SetBufferAllocator(BufferAllocator allocate) {
-  const BufferAllocator previous = g_allocateBuffer;
-  g_allocateBuffer = allocate != nullptr ? allocate : &AllocateWithNew;
-  return previous;
+UpdatePack::ScopedBufferAllocator::ScopedBufferAllocator(BufferAllocator allocate)
+    : previous_(g_allocateBuffer) {
+  g_allocateBuffer = allocate;
 }
+
+UpdatePack::ScopedBufferAllocator::~ScopedBufferAllocator() { g_allocateBuffer = previous_; }
 
 UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDirectory) {
   FileBlobStream* created = new FileBlobStream(packPath);

@@ -20,11 +20,20 @@ class UpdatePack {
  public:
   // How loading gets the buffer for the whole pack: null when the memory
   // cannot be had, which is a failed load ("Pack blob read error"), not an
-  // end of the process. The product uses new[]; a test installs one that
-  // refuses, as a 32-bit process does for a pack near 2 GiB. Returns the
-  // previous one; null restores new[].
+  // end of the process. The product uses new[]; a test puts in one that
+  // refuses, as a 32-bit process does for a pack near 2 GiB, for as long as
+  // a ScopedBufferAllocator lives.
   using BufferAllocator = unsigned char* (*)(std::uint32_t size);
-  static BufferAllocator SetBufferAllocator(BufferAllocator allocate);
+  class ScopedBufferAllocator {
+   public:
+    explicit ScopedBufferAllocator(BufferAllocator allocate);
+    ~ScopedBufferAllocator();
+    ScopedBufferAllocator(const ScopedBufferAllocator&) = delete;
+    ScopedBufferAllocator& operator=(const ScopedBufferAllocator&) = delete;
+
+   private:
+    BufferAllocator previous_;
+  };
 
   // The payload's directory entries, and entries with relative targets,
   // are created under rootDirectory, or under the current directory when it

@@ -89,13 +89,33 @@ class InstallModeTest : public ::testing::Test {
       LocalFree(sddl);
     }
     BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof administrators;
-    const bool restricted =
-        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    DWORD administratorsSize = sizeof administrators;
+    DWORD systemSize = sizeof system;
+    bool restricted =
+        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators,
+                           &administratorsSize) &&
+        CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize) &&
         owner != nullptr && EqualSid(owner, administrators) &&
         (control & SE_DACL_PROTECTED) != 0 && list != nullptr && list->AceCount == 2;
+    // Each entry allows full control, to what the directory holds as well,
+    // one to SYSTEM and one to the Administrators group.
+    bool seen[2] = {false, false};
+    for (WORD i = 0; restricted && i < list->AceCount; ++i) {
+      void* entry = nullptr;
+      restricted = GetAce(list, i, &entry) != 0;
+      if (!restricted) break;
+      const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+      PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+      const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+      restricted = allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+                   (allowed->Header.AceFlags & inherit) == inherit &&
+                   allowed->Mask == FILE_ALL_ACCESS;
+      if (EqualSid(sid, system)) seen[0] = true;
+      if (EqualSid(sid, administrators)) seen[1] = true;
+    }
     LocalFree(descriptor);
-    return restricted;
+    return restricted && seen[0] && seen[1];
   }
 
   // Whether the platform keeps such a list, asked with the system's own

@@ -43,15 +43,6 @@ bool IsUsableSubDirectory(const std::wstring& subDirectory) {
   return subDirectory.empty() || IsSafeEntryName(name);
 }
 
-// The length of the root of a fully qualified path: "X:\" or
-// "\\server\share\".
-std::size_t RootLength(const std::wstring& path) {
-  if (!HasPrefix(path, UncPathPrefix)) return 3;
-  const std::size_t share = path.find(L'\\', UncPathPrefix.size()) + 1;
-  const std::size_t end = path.find(L'\\', share);
-  return end == std::wstring::npos ? path.size() : end + 1;
-}
-
 // The staging directory must be one plain directory below a volume's root,
 // named alike in every form: it is created through the long form, which
 // keeps "." and a name's trailing dots and blanks, and written into through

@@ -402,7 +402,7 @@ TEST_P(PrepareModeLinkTest, IsNeitherWrittenNorDeletedThrough) {
     GTEST_SKIP() << "no such link can be made here";
   }
   EXPECT_EQ(RunPrepare(staging_, staging_, c.subDirectory), static_cast<DWORD>(kExitPackFailed));
-  EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(link));
+  EXPECT_TRUE(fileutil_test::RemoveLink(link));
   EXPECT_EQ(testkit::ListDirectory(outside), L"updater.exe,victim.txt");
   for (const wchar_t* name : {L"\\updater.exe", L"\\victim.txt"}) {
     std::string bytes;
@@ -474,7 +474,7 @@ TEST_P(PrepareModeSwapTest, NothingLandsOutsideAndTheEntryIsRefused) {
   const int code = RunPrepareModeWith(staging_, pack_, L"L", seams);
   g_race.swap = nullptr;
   const std::vector<std::wstring> lines = trace.Lines();
-  fileutil_test::RemoveDirectoryLink(g_race.level);
+  fileutil_test::RemoveLink(g_race.level);
   if (!g_race.swapped) GTEST_SKIP() << "the level cannot be swapped that way here";
 
   EXPECT_EQ(code, kExitPackFailed);
@@ -535,7 +535,7 @@ TEST_F(PrepareModeTest, APackPathThatIsAFileLinkKeepsItsTarget) {
   if (!fileutil_test::MakeFileLink(pack_, real)) GTEST_SKIP() << "no file link here";
   EXPECT_EQ(RunPrepare(staging_, staging_), 0u);
   EXPECT_TRUE(testkit::FileExists(real));
-  EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(pack_));
+  EXPECT_TRUE(fileutil_test::RemoveLink(pack_));
   ExpectStagedPayload();
 }
 
@@ -590,16 +590,15 @@ TEST_F(PrepareModeTest, UnpackReportsAFailureOutsideTheReaderAsNonZero) {
 }
 
 // Install mode refuses an own path of 260 characters or more, so prepare
-// schedules none and writes nothing. (Beside an updater path of 256,
-// "letterwing.msi" still fits in 260 characters.)
+// schedules none and writes nothing; 259 characters are scheduled.
 TEST_F(PrepareModeTest, SchedulesOnlyAnUpdaterPathInstallModeCanUse) {
   const std::wstring tail = std::wstring(L"\\") + kSubDirectory + L"\\updater.exe";
-  for (const std::size_t length : {256u, 260u}) {
+  for (const std::size_t length : {259u, 260u}) {
     CopyPack(L"letterwing-update.pack");
     std::wstring staging = scratch_.Join(L"s");
     staging += std::wstring(length - staging.size() - tail.size(), L'x');
     const DWORD code = RunPrepare(staging, scratch_.path());
-    if (length == 256) {
+    if (length == 259) {
       EXPECT_EQ(code, 0u);
       std::wstring value;
       EXPECT_TRUE(testkit::ReadRunOnceValue(&value));
@@ -640,7 +639,7 @@ TEST_F(PrepareModeTest, OnlyThePackThatWasReadIsDeleted) {
     EXPECT_EQ(bytes, "someone else's");
     EXPECT_TRUE(testkit::FileExists(g_packFolder + L"-moved\\update.pack")) << toLink;
     if (toLink) {
-      EXPECT_TRUE(fileutil_test::RemoveDirectoryLink(g_packFolder));
+      EXPECT_TRUE(fileutil_test::RemoveLink(g_packFolder));
     }
     ASSERT_TRUE(testkit::RemoveTreeNow(g_packFolder + L"-moved"));
     testkit::RemoveTreeNow(g_packFolder + L"-other");
@@ -673,10 +672,12 @@ TEST_F(PrepareModeTest, ARefusedRunOnceWriteGives152AndKeepsStagedFilesAndPack) 
 TEST_F(PrepareModeTest, APackBufferThatCannotBeHadGives141AndKeepsThePack) {
   CopyPack(L"letterwing-update.pack");
   packtest::TraceCapture trace;
-  const UpdatePack::BufferAllocator previous =
-      UpdatePack::SetBufferAllocator([](std::uint32_t) -> unsigned char* { return nullptr; });
-  const int code = RunPrepareMode(staging_, pack_, kSubDirectory);
-  UpdatePack::SetBufferAllocator(previous);
+  int code = 0;
+  {
+    const UpdatePack::ScopedBufferAllocator refusing(
+        [](std::uint32_t) -> unsigned char* { return nullptr; });
+    code = RunPrepareMode(staging_, pack_, kSubDirectory);
+  }
 
   EXPECT_EQ(code, kExitPackFailed);
   const std::vector<std::wstring> lines = trace.Lines();

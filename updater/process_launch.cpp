@@ -11,7 +11,9 @@ bool LaunchAndWait(const std::wstring& verb, const std::wstring& file,
                    DWORD* exitCode) {
   SHELLEXECUTEINFOW request = {};
   request.cbSize = sizeof request;
-  request.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // No error box from the shell when the start fails: at logon nobody
+  // would click it away.
+  request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   request.hwnd = nullptr;
   request.lpVerb = verb.c_str();
   request.lpFile = file.c_str();

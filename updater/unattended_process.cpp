@@ -4,21 +4,24 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <exception>
 
+#include "base/joined_thread.h"
 #include "updater/exit_codes.h"
 
 namespace {
 
 void EndOnSignal(int) { EndAbnormally(); }
 
+LONG WINAPI EndOnException(EXCEPTION_POINTERS*) { EndAbnormally(); }
+
 }  // namespace
 
 void SetUpUnattendedProcess() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
   _set_error_mode(_OUT_TO_STDERR);
-  std::set_terminate(&EndAbnormally);
   std::signal(SIGABRT, &EndOnSignal);
+  ReserveOverflowStack();
+  SetUnhandledExceptionFilter(&EndOnException);
 }
 
 void EndAbnormally() {

@@ -86,6 +86,13 @@ TEST_F(UpdaterImageTest, ImportsSystemDllsOnly) {
   EXPECT_TRUE(std::find(imported.begin(), imported.end(), "kernel32.dll") != imported.end());
 }
 
+// std::terminate and the runtime's error paths end through the program's
+// own replacements (small_runtime.cpp), not the runtime's verbose handler
+// with its demangler, whose message would be in the image.
+TEST_F(UpdaterImageTest, HoldsNoneOfTheRuntimesOwnTerminateHandler) {
+  EXPECT_EQ(image_.find("terminate called"), std::string::npos);
+}
+
 class UpdaterResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -125,7 +125,7 @@ bool MakeFileLink(const std::wstring& link, const std::wstring& target) {
   // Wine shows a Unix symbolic link to a file as the file itself: only the
   // path its handle resolves to gives it away.
   if (MakeUnixSymbolicLink(link, target, &Exists)) return true;
-  RemoveDirectoryLink(link);
+  RemoveLink(link);
   return false;
 }
 
@@ -137,7 +137,7 @@ bool RenameOutsideWindows(const std::wstring& from, const std::wstring& to) {
          Eventually(&IsGone, from) && Eventually(&Exists, to);
 }
 
-bool RemoveDirectoryLink(const std::wstring& link) {
+bool RemoveLink(const std::wstring& link) {
   if (IsGone(link) || RemoveDirectoryW(link.c_str())) return true;
   // rm without -r removes a symbolic link and never follows it.
   const std::string unixLink = UnixName(link);

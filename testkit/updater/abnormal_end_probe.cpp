@@ -1,6 +1,8 @@
 // Set up as updater.exe is, with its runtime replacements, then ends in the
 // way its argument names, each one a way the program could end without one
-// of its own exit codes. "window" instead opens a message box, which the
+// of its own exit codes: a COM that cannot start, abort(), memory that
+// cannot be had, a container error, an exception escaping a thread, an
+// access violation, a stack overflow. "window" instead opens a message box, which the
 // no-window check must see.
 #include <windows.h>
 
@@ -13,6 +15,22 @@
 
 #include "updater/com_initializer.h"
 #include "updater/unattended_process.h"
+
+namespace {
+
+// A depth no stack reaches; volatile, so that the recursion has an end the
+// compiler cannot see past.
+volatile unsigned g_deepest = 0xFFFFFFFFu;
+
+// Each frame holds a page the next one reads.
+int Recurse(const volatile char* before, unsigned depth) {
+  if (depth == g_deepest) return 0;
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(before == nullptr ? 0 : before[0] + 1);
+  return Recurse(frame, depth + 1) + frame[1];
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   SetUpUnattendedProcess();
@@ -34,6 +52,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     MessageBoxW(nullptr, L"A window the no-window check must see", L"probe", MB_OK);
   } else if (way == L"thread") {
     std::thread([] { throw std::wstring(L"unhandled"); }).join();
+  } else if (way == L"access") {
+    *static_cast<volatile int*>(nullptr) = 1;
+  } else if (way == L"overflow") {
+    return Recurse(nullptr, 0);
   }
   return 0;
 }

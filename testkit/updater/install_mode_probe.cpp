@@ -2,15 +2,18 @@
 // of starting the installer, the launcher writes what it was asked to start
 // into "launch.txt" beside this program, one item per line (verb, program,
 // parameters, directory), as UTF-16. With the argument "action-unstartable"
-// the launcher fails as a shell that cannot start the program would.
+// the launcher fails as a shell that cannot start the program would; with
+// "action-missing-installer" the real launcher is asked to start a program
+// that is not there.
 #include <windows.h>
 
 #include <cwchar>
 #include <string>
 
-#include "updater/install_mode.h"
-
+#include "base/debug_trace.h"
 #include "base/unique_handle.h"
+#include "updater/install_mode.h"
+#include "updater/process_launch.h"
 
 namespace {
 
@@ -34,9 +37,21 @@ bool FailLaunch(const std::wstring&, const std::wstring&, const std::wstring&,
   return false;
 }
 
+bool LaunchMissing(const std::wstring& verb, const std::wstring&, const std::wstring& parameters,
+                   const std::wstring& directory, DWORD* exitCode) {
+  return LaunchAndWait(verb, directory + L"\\no-such-installer.exe", parameters, directory,
+                       exitCode);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
-  const bool unstartable = std::wcsstr(commandLine, L"action-unstartable") != nullptr;
-  return RunInstallModeWith(unstartable ? &FailLaunch : &RecordLaunch);
+  SetDebugTraceSink(&WriteTraceToDebugger);
+  if (std::wcsstr(commandLine, L"action-unstartable") != nullptr) {
+    return RunInstallModeWith(&FailLaunch);
+  }
+  if (std::wcsstr(commandLine, L"action-missing-installer") != nullptr) {
+    return RunInstallModeWith(&LaunchMissing);
+  }
+  return RunInstallModeWith(&RecordLaunch);
 }
