@@ -91,7 +91,10 @@ endfunction()
 # first (scripts/test.sh and scripts/demo.sh do so).
 set(UPDATER_PACK_TOOL ${CMAKE_SOURCE_DIR}/build/host/bin/packtool CACHE FILEPATH
     "The publisher's pack tool built by the host preset")
-if(NOT EXISTS "${UPDATER_PACK_TOOL}")
+option(UPDATER_PROGRAM_ONLY
+       "Build updater.exe alone (a release): the test packs, and so the pack tool, are not needed"
+       OFF)
+if(NOT UPDATER_PROGRAM_ONLY AND NOT EXISTS "${UPDATER_PACK_TOOL}")
   message(FATAL_ERROR "No packtool at ${UPDATER_PACK_TOOL}; build it first: "
                       "cmake --preset host && cmake --build --preset host --target packtool")
 endif()

@@ -15,6 +15,7 @@ libssl-dev libzip-dev zlib1g-dev
 clang libclang-rt-14-dev
 gcc-multilib g++-multilib qemu-user zlib1g-dev:i386 libssl-dev:i386 libzip-dev:i386
 zip unzip libarchive-tools python3 file time
+openssl osslsigncode
 "
 
 missing=""

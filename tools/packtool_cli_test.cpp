@@ -34,6 +34,25 @@ ToolRun Packtool(const std::string& arguments) {
   return run;
 }
 
+// The headers of a program image: a GUI one for x86 unless told otherwise;
+// what verify --sub reads of updater.exe.
+std::string ProgramImage(unsigned machine = 0x014C, unsigned magic = 0x010B) {
+  std::string image(0x200, '\0');
+  const auto put16 = [&image](std::size_t at, unsigned value) {
+    image[at] = static_cast<char>(value & 0xFF);
+    image[at + 1] = static_cast<char>(value >> 8);
+  };
+  image[0] = 'M';
+  image[1] = 'Z';
+  put16(0x3C, 0x40);
+  image.replace(0x40, 4, std::string("PE\0\0", 4));
+  put16(0x44, machine);
+  put16(0x56, 0x0102);  // an executable 32-bit image
+  put16(0x58, magic);
+  put16(0x9C, 2);       // the GUI subsystem
+  return image;
+}
+
 class PacktoolCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -77,6 +96,14 @@ TEST_F(PacktoolCliTest, ExitCodesAreStable) {
   std::ofstream(dir_ + "/notakey.pem") << "nothing";
   fs::create_directories(dir_ + "/bad");
   std::ofstream(dir_ + "/bad/x:y") << "x";
+  // An update: a GUI program and the package under "app"; and one without
+  // the package.
+  fs::create_directories(dir_ + "/update/app");
+  std::ofstream(dir_ + "/update/app/updater.exe", std::ios::binary) << ProgramImage();
+  fs::copy(dir_ + "/update", dir_ + "/nopackage", fs::copy_options::recursive);
+  std::ofstream(dir_ + "/update/app/letterwing.msi") << "package";
+  ASSERT_EQ(0, Packtool("build " + dir_ + "/update " + Keys() + " " + dir_ + "/update.pack").exitCode);
+  const std::string update = " " + dir_ + "/update.pack " + TEST_PUBLIC_BLOB;
 
   struct Case {
     std::string arguments;
@@ -94,6 +121,15 @@ TEST_F(PacktoolCliTest, ExitCodesAreStable) {
       {"wrap " + dir_ + "/tree/readme.txt " + Keys() + " " + dir_ + "/x.pack", 4, "ZIP"},
       {"verify " + dir_ + "/magic.pack " + TEST_PUBLIC_BLOB, 5, "verdict: magic-mismatch"},
       {"verify " + dir_ + "/tampered.pack " + TEST_PUBLIC_BLOB, 6, "verdict: sign-error"},
+      {"verify --sub app" + update, 0, "verdict: accepted"},
+      {"verify --sub APP" + update, 0, "verdict: accepted"},
+      {"verify --sub other" + update, 8, "verdict: no-updater"},
+      {"verify --sub app --machine x64" + update, 9, "not an image for x64"},
+      {"verify --sub app " + dir_ + "/out.pack " + TEST_PUBLIC_BLOB, 9, "not a Windows program"},
+      {"verify --machine x64" + update, 1, "usage"},
+      {"build --sub app " + dir_ + "/nopackage " + Keys() + " " + dir_ + "/x.pack", 10,
+       "no file entry app/letterwing.msi"},
+      {"build --sub app " + dir_ + "/update " + Keys() + " " + dir_ + "/y.pack", 0, "wrote"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Packtool(c.arguments);

@@ -15,6 +15,7 @@
 #include "tools/payload_builder.h"
 #include "tools/payload_check.h"
 #include "tools/signing_key.h"
+#include "tools/update_contents.h"
 
 namespace {
 
@@ -28,6 +29,10 @@ enum ExitCode {
   kExitHeaderRefused = 5,  // verify: length, size, magic, version or signature length
   kExitSignRefused = 6,    // verify: the signature does not verify
   kExitPayloadRefused = 7, // verify: the payload does not open or unpack
+  // --sub: what an update must hold (update_contents.h).
+  kExitNoUpdater = 8,        // no <sub>/updater.exe
+  kExitUpdaterNotImage = 9,  // updater.exe is no GUI program for the machine
+  kExitNoPackage = 10,       // no <sub>/letterwing.msi
 };
 
 const char kUsage[] =
@@ -36,16 +41,21 @@ const char kUsage[] =
     "      Makes a 2048-bit RSA key pair: the private key as PEM, the public\n"
     "      half as the 276-byte blob that updater.exe embeds. Existing files\n"
     "      are never overwritten.\n"
-    "  packtool build <directory> <private.pem> <out.pack>\n"
+    "  packtool build [--sub <dir> [--machine i686|x64]] <directory> <private.pem> <out.pack>\n"
     "      Packs a directory tree as the payload and signs it.\n"
     "  packtool wrap [--unchecked] <payload.zip> <private.pem> <out.pack>\n"
     "      Signs an existing ZIP file as the payload. It is first read the way\n"
     "      updater.exe unpacks it; --unchecked skips that (for test packs only).\n"
-    "  packtool verify <pack> <public.blob>\n"
+    "  packtool verify [--sub <dir> [--machine i686|x64]] <pack> <public.blob>\n"
     "      Checks a pack as updater.exe does, in the same order, and lists its\n"
     "      header and entries. The line \"verdict: <word>\" gives the outcome:\n"
     "      accepted, length-error, too-small, magic-mismatch, version-mismatch,\n"
-    "      sign-error, archive-error, unsafe-name or entry-error.\n"
+    "      sign-error, archive-error, unsafe-name or entry-error; with --sub\n"
+    "      also no-updater, updater-not-gui-program or no-package.\n"
+    "  --sub <dir>: the payload must also hold what an update installs from,\n"
+    "      the sub-directory given to prepare: <dir>/updater.exe, a Windows GUI\n"
+    "      program for the machine (--machine, i686 unless x64 is given), and\n"
+    "      <dir>/letterwing.msi, both as files.\n"
     "\n"
     "Exit codes:\n"
     "  0  done; for verify, the pack is accepted\n"
@@ -56,9 +66,54 @@ const char kUsage[] =
     "  5  verify: refused by length or header\n"
     "  6  verify: refused by signature\n"
     "  7  verify: the payload does not open or unpack\n"
+    "  8  --sub: no <dir>/updater.exe\n"
+    "  9  --sub: <dir>/updater.exe is no Windows GUI program for the machine\n"
+    "  10 --sub: no <dir>/letterwing.msi\n"
     "\n"
     "Errors are one line on standard error, beginning with \"packtool: \".\n"
     "Output files are written completely or not at all.\n";
+
+// --sub and --machine, where given.
+struct UpdateOptions {
+  bool given = false;
+  std::string subDirectory;
+  UpdateMachine machine = UpdateMachine::I686;
+};
+
+// Takes --sub and --machine from the arguments after the command; false
+// for a malformed option.
+bool TakeUpdateOptions(std::vector<std::string>* args, UpdateOptions* options) {
+  bool machineGiven = false;
+  while (args->size() >= 3 && (*args)[1].compare(0, 2, "--") == 0) {
+    const std::string option = (*args)[1];
+    const std::string value = (*args)[2];
+    if (option == "--sub") {
+      options->given = true;
+      options->subDirectory = value;
+    } else if (option == "--machine" && (value == "i686" || value == "x64")) {
+      machineGiven = true;
+      options->machine = value == "x64" ? UpdateMachine::X64 : UpdateMachine::I686;
+    } else {
+      return false;
+    }
+    args->erase(args->begin() + 1, args->begin() + 3);
+  }
+  return options->given || !machineGiven;
+}
+
+int ExitFor(UpdateVerdict verdict) {
+  switch (verdict) {
+    case UpdateVerdict::Ok:
+      return kExitOk;
+    case UpdateVerdict::NoUpdater:
+      return kExitNoUpdater;
+    case UpdateVerdict::UpdaterNotImage:
+      return kExitUpdaterNotImage;
+    case UpdateVerdict::NoPackage:
+      return kExitNoPackage;
+  }
+  return kExitNoUpdater;
+}
 
 int Fail(int code, const std::string& message) {
   std::fprintf(stderr, "packtool: %s\n", message.c_str());
@@ -119,7 +174,8 @@ int RunKeygen(const std::string& privatePath, const std::string& publicPath) {
   return kExitOk;
 }
 
-int RunBuild(const std::string& directory, const std::string& keyPath, const std::string& out) {
+int RunBuild(const UpdateOptions& update, const std::string& directory,
+             const std::string& keyPath, const std::string& out) {
   PrivateKey key;
   int code = kExitOk;
   std::string error;
@@ -127,6 +183,14 @@ int RunBuild(const std::string& directory, const std::string& keyPath, const std
   std::vector<unsigned char> payload;
   if (!BuildPayloadFromTree(directory, &payload, &error)) {
     return Fail(kExitInputRefused, error);
+  }
+  if (update.given) {
+    const UpdateReport report =
+        CheckUpdateContents(payload.data(), static_cast<std::uint32_t>(payload.size()),
+                            update.subDirectory, update.machine);
+    if (report.verdict != UpdateVerdict::Ok) {
+      return Fail(ExitFor(report.verdict), directory + ": " + report.message);
+    }
   }
   return WritePack(payload, key, out);
 }
@@ -170,7 +234,8 @@ void PrintEntries(const PayloadReport& payload) {
   }
 }
 
-int RunVerify(const std::string& packPath, const std::string& keyPath) {
+int RunVerify(const UpdateOptions& update, const std::string& packPath,
+              const std::string& keyPath) {
   std::vector<unsigned char> blob;
   std::string error;
   if (!ReadWholeFile(keyPath, &blob, &error)) return Fail(kExitFileError, error);
@@ -194,6 +259,12 @@ int RunVerify(const std::string& packPath, const std::string& keyPath) {
   }
 
   const PackReport report = VerifyPack(pack, key);
+  UpdateReport contents;
+  if (update.given && report.verdict == PackVerdict::Accepted) {
+    contents = CheckUpdateContents(pack.data() + report.layout.payloadOffset,
+                                   report.layout.payloadLength, update.subDirectory,
+                                   update.machine);
+  }
   std::printf("pack: %s\nsize: %llu\n", packPath.c_str(),
               static_cast<unsigned long long>(report.size));
   if (report.hasHeader) {
@@ -205,12 +276,17 @@ int RunVerify(const std::string& packPath, const std::string& keyPath) {
     std::printf("payload: offset %u, %u bytes\n", report.layout.payloadOffset,
                 report.layout.payloadLength);
   }
-  std::printf("verdict: %s\n", VerdictToken(report.verdict));
+  std::printf("verdict: %s\n", contents.verdict != UpdateVerdict::Ok
+                                   ? UpdateVerdictToken(contents.verdict)
+                                   : VerdictToken(report.verdict));
   if (report.payloadChecked) PrintEntries(report.payload);
   std::fflush(stdout);
 
   switch (report.verdict) {
     case PackVerdict::Accepted:
+      if (contents.verdict != UpdateVerdict::Ok) {
+        return Fail(ExitFor(contents.verdict), contents.message);
+      }
       return kExitOk;
     case PackVerdict::LengthError:
     case PackVerdict::TooSmall:
@@ -238,11 +314,15 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "keygen" && args.size() == 3) return RunKeygen(args[1], args[2]);
-  if (command == "build" && args.size() == 4) return RunBuild(args[1], args[2], args[3]);
+  UpdateOptions update;
+  if ((command == "build" || command == "verify") && !TakeUpdateOptions(&args, &update)) {
+    return Usage();
+  }
+  if (command == "build" && args.size() == 4) return RunBuild(update, args[1], args[2], args[3]);
   if (command == "wrap" && args.size() == 4) return RunWrap(true, args[1], args[2], args[3]);
   if (command == "wrap" && args.size() == 5 && args[1] == "--unchecked") {
     return RunWrap(false, args[2], args[3], args[4]);
   }
-  if (command == "verify" && args.size() == 3) return RunVerify(args[1], args[2]);
+  if (command == "verify" && args.size() == 3) return RunVerify(update, args[1], args[2]);
   return Usage();
 }

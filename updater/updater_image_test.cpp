@@ -47,6 +47,18 @@ class UpdaterImageTest : public ::testing::Test {
   const IMAGE_NT_HEADERS32* nt_ = nullptr;
 };
 
+// One commit builds to the same bytes on any machine: the image holds no
+// time stamp and no path of the tree it was built from.
+TEST_F(UpdaterImageTest, CarriesNoTimeStampAndNoBuildPath) {
+  EXPECT_EQ(nt_->FileHeader.TimeDateStamp, 0u);
+  for (const std::string path : {UPDATER_SOURCE_DIR, UPDATER_BUILD_DIR}) {
+    std::string wide;
+    for (const char c : path) wide += std::string{c, '\0'};
+    EXPECT_EQ(image_.find(path), std::string::npos) << path;
+    EXPECT_EQ(image_.find(wide), std::string::npos) << path;
+  }
+}
+
 TEST_F(UpdaterImageTest, IsA32BitLargeAddressAwareGuiImage) {
   EXPECT_EQ(nt_->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
   EXPECT_EQ(nt_->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
