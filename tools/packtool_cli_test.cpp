@@ -42,8 +42,7 @@ std::string ProgramImage(unsigned machine = 0x014C, unsigned magic = 0x010B) {
     image[at] = static_cast<char>(value & 0xFF);
     image[at + 1] = static_cast<char>(value >> 8);
   };
-  image[0] = 'M';
-  image[1] = 'Z';
+  image.replace(0, 2, "MZ");
   put16(0x3C, 0x40);
   image.replace(0x40, 4, std::string("PE\0\0", 4));
   put16(0x44, machine);

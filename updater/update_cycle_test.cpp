@@ -129,14 +129,12 @@ TEST_F(UpdateCycleTest, InstallModeKilledPartWayDeletesNothingOutsideItsDirector
     // and would wait for ever: end it, as the kill is the harness's own
     // doing. Any later one that does not finish has hung.
     const int ended = testkit::EndProcessesNamed(L"msiexec.exe", 30000);
-    if (killAfter == kills[0]) {
-      if (ended > 0) {
-        std::printf("killed after %u ms: %d installer(s) never started and were ended\n",
-                    static_cast<unsigned>(killAfter), ended);
-      }
-    } else {
+    if (killAfter != kills[0]) {
       EXPECT_EQ(ended, 0) << "an installer started by a run killed after " << killAfter
                           << " ms never finished";
+    } else if (ended > 0) {
+      std::printf("killed after %u ms: %d installer(s) never started and were ended\n",
+                  static_cast<unsigned>(killAfter), ended);
     }
   }
   Restart();
