@@ -332,11 +332,6 @@ bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
   EntryInfo info = {};
   if (GetEntryInfo(archive, -1, &info) != ArchiveOk) return false;
   const int count = info.index;
-  const std::int32_t judged = CheckPayloadEntries(archive, watched);
-  if (judged != ArchiveOk) {
-    LastArchiveError = judged;
-    return false;
-  }
 
   // This thread reads the archive and inflates; the writer's thread makes
   // the directories and files, in the same order, while the next piece is
@@ -371,7 +366,13 @@ bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
 }
 
 bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory) {
-  if (archive == nullptr || !CreateDirectoryTree(stagingDirectory)) return false;
+  if (archive == nullptr) return false;
+  const std::int32_t judged = CheckPayloadEntries(archive);
+  if (judged != ArchiveOk) {
+    LastArchiveError = judged;
+    return false;
+  }
+  if (!CreateDirectoryTree(stagingDirectory)) return false;
   HeldDirectory staging;
   if (HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != Opened::Ok) return false;
   return ExtractPayload(archive, staging, stagingDirectory);

@@ -32,8 +32,9 @@ std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFile* watched = 
 // its file or directory is made, with the entry's stored name.
 using EntryHook = void (*)(const std::wstring& name);
 
-// Unpacks every entry of a verified payload that CheckPayloadEntries
-// passes (it is asked first), in index order, below the held
+// Unpacks every entry of a verified payload that CheckPayloadEntries has
+// passed (the caller asks it first, before anything changes), in index
+// order, below the held
 // staging directory (stagingPath is how the caller names it, ending in a
 // backslash). Nothing is written or judged by a path: each level of an
 // entry's name is opened from the held handle of the level above it
@@ -46,12 +47,14 @@ using EntryHook = void (*)(const std::wstring& name);
 // A new file that is not where it was made (its directory moved away from
 // outside Windows' view) is deleted again before a byte is written.
 //
+// Even a payload that check would refuse leads nowhere outside the held
+// directory: every level is one component opened from the level above.
+//
 // Files are created and written by a second thread, in index order, while
-// this one inflates the entries after them (at most 1 MiB waiting). A
-// payload the entry check refuses writes nothing; otherwise the first
-// failing entry stops the extraction and what was written before it stays.
-// After false, LastArchiveError holds the code of the failing operation:
-// the entry check's, LinkInEntryPath (0xC00) for a level or file that is a
+// this one inflates the entries after them (at most 1 MiB waiting). The
+// first failing entry stops the extraction and what was written before it
+// stays. After false, LastArchiveError holds the code of the failing
+// operation: LinkInEntryPath (0xC00) for a level or file that is a
 // link, or a file that was not where it was made, FileOpenFailed (0x200)
 // for a level or file that cannot be made or replaced, PathTooLong (0xB00)
 // for a directory whose path would not fit in 260 characters, the reader's
@@ -73,8 +76,10 @@ bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
                     const std::wstring& stagingPath, WatchedFile* watched = nullptr,
                     EntryHook beforeEntry = nullptr);
 
-// The same below the directory at stagingDirectory (ending in a backslash),
-// which is created with its parents first and then held.
+// The entry check, then the same below the directory at stagingDirectory
+// (ending in a backslash), which is created with its parents and held; a
+// payload the check refuses writes nothing, with the check's code in
+// LastArchiveError.
 bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory);
 
 // True when the watched file's path below the held staging directory
