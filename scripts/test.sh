@@ -21,25 +21,15 @@ cat build/host-i386/archive/zip_fuzz-work/summary build/host-i386/pack/pack_fuzz
 
 # updater.exe ships as a 32-bit program and is always built so, with every
 # test program. Its tests run under 32-bit Wine where this machine runs
-# 32-bit x86 code; where it runs none (a kernel without IA-32 emulation),
-# the same sources are built for 64-bit Windows and tested under 64-bit
-# Wine, and the image test still checks the 32-bit updater.exe.
+# 32-bit x86 code; where it runs none (a kernel without IA-32 emulation), or
+# where UPDATER_WINDOWS_FLAVOUR=x64 asks for it, the same sources are built
+# for 64-bit Windows and tested under 64-bit Wine, and the image test still
+# checks the 32-bit updater.exe.
 cmake --preset windows
 cmake --build --preset windows
-runs32=0
-./scripts/runs-32-bit-code.sh || runs32=$?
-case $runs32 in
-    0)
-        ctest --preset windows
-        ;;
-    1)
-        echo "test.sh: this machine runs no 32-bit x86 code; the Windows tests run on the 64-bit build"
-        cmake --preset windows-x64
-        cmake --build --preset windows-x64
-        ctest --preset windows-x64
-        ;;
-    *)
-        echo "test.sh: cannot tell whether this machine runs 32-bit x86 code (see above)" >&2
-        exit 1
-        ;;
-esac
+. ./scripts/windows-flavour.sh
+if [ "$PRESET" != windows ]; then
+    cmake --preset "$PRESET"
+    cmake --build --preset "$PRESET"
+fi
+ctest --preset "$PRESET"
