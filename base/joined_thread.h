@@ -5,12 +5,20 @@
 #include <thread>
 #include <utility>
 
+#include "base/debug_trace.h"
+
 // Keeps stack back on the calling thread for what runs after its stack
-// overflows: the process's unhandled-exception filter needs some to end it
-// with its own code and trace line.
-inline void ReserveOverflowStack() {
+// overflows: the process's unhandled-exception filter needs some to hand
+// the end to a thread of its own (updater/unattended_process.h). Returns
+// false, and traces why, when the system keeps none back; the thread then
+// runs all the same, and an overflow on it may end the process without the
+// program's code.
+inline bool ReserveOverflowStack() {
   ULONG reserve = 32 * 1024;
-  SetThreadStackGuarantee(&reserve);
+  if (SetThreadStackGuarantee(&reserve)) return true;
+  DebugTrace(L"updater: no stack is kept back for an overflow on thread %u (error %u)\n",
+             static_cast<unsigned>(GetCurrentThreadId()), static_cast<unsigned>(GetLastError()));
+  return false;
 }
 
 // A thread owned by an object: started with it, joined by Join, or by the

@@ -9,6 +9,12 @@
 // pulling in that code.
 #include "updater/unattended_process.h"
 
+// A call to a pure or deleted virtual function (through an object under
+// construction or destruction) ends the process at once, rather than first
+// writing to a standard error that nobody reads.
+extern "C" void __cxa_pure_virtual() { EndAbnormally(); }
+extern "C" void __cxa_deleted_virtual() { EndAbnormally(); }
+
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { EndAbnormally(); }
 }  // namespace __gnu_cxx
