@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,14 +22,23 @@ bool StartProgram(const std::wstring& program, const std::wstring& arguments,
   buffer.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                      workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
-                      process)) {
+  // Under 64-bit Wine a new process now and then dies before it reports
+  // its start (seen about once in a few hundred starts of a busy test), and
+  // CreateProcessW answers ERROR_INTERNAL_ERROR: none of the program ran,
+  // so it is started again. A program that cannot start fails every time.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                       workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
+                       process)) {
+      run->started = true;
+      return true;
+    }
     run->startError = GetLastError();
-    return false;
+    if (run->startError != ERROR_INTERNAL_ERROR) break;
+    std::printf("note: the system reported an internal error starting %ls; starting it again\n",
+                program.c_str());
   }
-  run->started = true;
-  return true;
+  return false;
 }
 
 // The text of an OUTPUT_DEBUG_STRING_EVENT, read from the debuggee.
