@@ -11,6 +11,7 @@
 #include "fileutil/file_operations.h"
 #include "fileutil/held_directory.h"
 #include "fileutil/long_path.h"
+#include "fileutil/restart_list.h"
 
 namespace {
 
@@ -202,10 +203,6 @@ bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool contin
   }
 }
 
-bool ScheduleDeleteOnReboot(const std::wstring& path, bool /*isDirectoryPass*/) {
-  return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-}
-
 bool RemoveTreeOnReboot(const std::wstring& path, const TreeProtection* protection,
                         TreeWalkReport* report) {
   TreeWalkReport unused;
@@ -216,8 +213,10 @@ bool RemoveTreeOnReboot(const std::wstring& path, const TreeProtection* protecti
     return true;
   };
   if (!ApplyToTree(path, collect, true, protection, report)) return false;
-  for (const std::wstring& entry : walked) {
-    ++(ScheduleDeleteOnReboot(entry, false) ? report->registered : report->refused);
-  }
+  if (walked.empty()) return true;
+  // One write for the whole tree: the list is rewritten whole by every
+  // registration, so one per path would cost time in the square of the
+  // tree.
+  (RegisterPendingDeletions(walked) ? report->registered : report->refused) = walked.size();
   return true;
 }

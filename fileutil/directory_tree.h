@@ -41,7 +41,8 @@ struct TreeWalkReport {
   // Every directory not acted on, with the first reason found, children
   // before their parents.
   std::vector<std::pair<std::wstring, KeptBecause>> kept;
-  // RemoveTreeOnReboot: registrations the platform accepted and refused.
+  // RemoveTreeOnReboot: paths registered, or refused (the list could not be
+  // read or written: then all of them).
   std::size_t registered = 0;
   std::size_t refused = 0;
 };
@@ -76,14 +77,11 @@ struct TreeProtection {
 bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool continueOnError,
                  const TreeProtection* protection = nullptr, TreeWalkReport* report = nullptr);
 
-// Registers one path for deletion at the next restart; true when the
-// platform accepted it.
-bool ScheduleDeleteOnReboot(const std::wstring& path, bool isDirectoryPass);
 // Registers every file and directory of a tree, children first, for deletion
-// at the next restart; deletes nothing now. The whole tree is walked (and,
-// with `protection`, protected) before the first registration, so that each
-// registered path runs only through directories that were protected by
-// then. Nothing is registered for a link, for what it points to or for the
+// at the next restart (restart_list.h), all with one write of the list;
+// deletes nothing now. The whole tree is walked (and, with `protection`,
+// protected) before the registration, so that each registered path runs
+// only through directories that were protected by then. Nothing is registered for a link, for what it points to or for the
 // directories that hold it, nor for a directory that could not be
 // protected; those stay. False only when ApplyToTree would answer false for
 // the root.

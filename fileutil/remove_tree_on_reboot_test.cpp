@@ -1,6 +1,7 @@
 // Deletion at the next restart against the prefix's real list of pending
 // file operations, which these tests leave as they found it.
 #include "fileutil/directory_tree.h"
+#include "fileutil/restart_list.h"
 
 #include <windows.h>
 
@@ -154,6 +155,58 @@ TEST_F(RemoveTreeOnRebootTest, RegistersNothingForAMissingPathAFileOrALink) {
   if (IsSkipped()) return;
   EXPECT_FALSE(RemoveTreeOnReboot(tree_ + L"\\holder\\link"));
   EXPECT_TRUE(Added().empty());
+}
+
+// The list as the system keeps it: one write registers what MoveFileExW would
+// have appended path by path, byte for byte; cancelling takes back exactly
+// the tree's deletions from both values and keeps everything else, other
+// programs' entries and a rename into the tree included, as it was.
+TEST_F(RemoveTreeOnRebootTest, RegistersAsMoveFileExWouldAndCancelsOnlyTheTreesDeletions) {
+  MakeTree();
+  if (IsSkipped()) return;
+  const wchar_t kKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+  const std::wstring second = L"PendingFileRenameOperations2";
+  DWORD type = 0;
+  std::vector<BYTE> secondBefore;
+  const bool secondThere =
+      testkit::ReadRegistryValue(HKEY_LOCAL_MACHINE, kKey, second.c_str(), &type, &secondBefore);
+  pending_.Clear();
+  const std::wstring tree = L"\\??\\" + tree_;
+  const std::wstring seed = L"\\??\\" + outside_ + L"\\other" + std::wstring(1, L'\0') +
+                            std::wstring(1, L'\0') + L"\\??\\" + outside_ + L"\\new" +
+                            std::wstring(1, L'\0') + L"!" + tree + L"\\f1" +
+                            std::wstring(2, L'\0');
+  const std::vector<BYTE> seeded(reinterpret_cast<const BYTE*>(seed.data()),
+                                 reinterpret_cast<const BYTE*>(seed.data() + seed.size()));
+  const auto value = [&](const std::wstring& name) {
+    std::vector<BYTE> data;
+    testkit::ReadRegistryValue(HKEY_LOCAL_MACHINE, kKey, name.c_str(), &type, &data);
+    return data;
+  };
+  const auto put = [&](const std::wstring& name, const std::vector<BYTE>& data) {
+    ASSERT_TRUE(testkit::WriteOrDeleteRegistryValue(HKEY_LOCAL_MACHINE, kKey, name.c_str(), true,
+                                                    REG_MULTI_SZ, data));
+  };
+  ASSERT_TRUE(ApplyToTree(tree_, &RecordPath, true));
+  put(L"PendingFileRenameOperations", seeded);
+  for (const std::wstring& path : g_recorded) {
+    ASSERT_TRUE(MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) << Narrow(path);
+  }
+  const std::vector<BYTE> byMoveFileEx = value(L"PendingFileRenameOperations");
+  put(L"PendingFileRenameOperations", seeded);
+  ASSERT_TRUE(RemoveTreeOnReboot(tree_));
+  EXPECT_TRUE(value(L"PendingFileRenameOperations") == byMoveFileEx);
+
+  std::vector<BYTE> secondSeed = seeded;
+  AppendPendingDeletions(&secondSeed, {tree + L"\\sub"});
+  put(second, secondSeed);
+  std::size_t cancelled = 0;
+  EXPECT_TRUE(CancelPendingDeletionsBelow({PendingFormOf(tree_ + L"\\")}, &cancelled));
+  EXPECT_EQ(cancelled, g_recorded.size() + 1);
+  EXPECT_TRUE(value(L"PendingFileRenameOperations") == seeded);
+  EXPECT_TRUE(value(second) == seeded);
+  EXPECT_TRUE(testkit::WriteOrDeleteRegistryValue(HKEY_LOCAL_MACHINE, kKey, second.c_str(),
+                                                  secondThere, type, secondBefore));
 }
 
 // wineboot -r carries out the pending operations the way a restart does.
