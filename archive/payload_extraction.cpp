@@ -146,13 +146,15 @@ struct WriteStep {
 // is joined by Finish, or by the destructor on any other path out.
 class FileWriter {
  public:
-  FileWriter(const HeldDirectory& staging, const std::wstring& stagingPath, WatchedFile* watched,
+  FileWriter(const HeldDirectory& staging, const std::wstring& stagingPath, WatchedFiles* watched,
              EntryHook beforeEntry, BoundedQueue<WriteStep>* queue, ChunkPool* pool)
       : levels_(staging), stagingLength_(stagingPath.size()), watched_(watched),
         beforeEntry_(beforeEntry), queue_(queue), pool_(pool) {
     if (watched_ != nullptr) {
-      watchedLevels_ = LevelsOf(watched_->relativePath);
-      watched_->created = false;
+      for (WatchedFile& file : *watched_) {
+        watchedLevels_.push_back(LevelsOf(file.relativePath));
+        file.created = file.hashed = false;
+      }
     }
     thread_ = JoinedThread([this] { Run(); });
   }
@@ -200,7 +202,8 @@ class FileWriter {
           failure_ = FileOpenFailed;
           return;
         }
-        isWatched_ = IsWatched(levels);
+        watching_ = WatchedAt(levels);
+        hash_.reset(watching_ != nullptr ? new Sha256 : nullptr);
         const std::wstring fileName = levels.back();
         levels.pop_back();
         failure_ = CodeFor(levels_.Reach(levels, false));
@@ -214,6 +217,7 @@ class FileWriter {
           failure_ = EntryWriteFailed;
         }
         written_ += done;
+        if (hash_) hash_->Add(step.data.get(), done);
         return;
       }
       case WriteStep::End: {
@@ -224,9 +228,11 @@ class FileWriter {
         }
         // The stamp is taken where the file was made: its name may lead
         // elsewhere by the time the caller looks.
-        if (isWatched_ && step.complete) {
-          watched_->created = ReadFileStamp(file_.get(), &watched_->stamp);
+        if (watching_ != nullptr && step.complete) {
+          watching_->created = ReadFileStamp(file_.get(), &watching_->stamp);
+          watching_->hashed = hash_->Finish(&watching_->digest);
         }
+        hash_.reset();
         file_.reset();
         if (!step.complete) failure_ = EntryWriteFailed;
         return;
@@ -246,17 +252,21 @@ class FileWriter {
     }
   }
 
-  // Whether an entry's levels name the watched file; the last entry that
-  // does made the file that stays.
-  bool IsWatched(const std::vector<std::wstring>& levels) const {
-    return watched_ != nullptr && SamePlace(levels, watchedLevels_);
+  // The watched file an entry's levels name, if any (the set rule lets
+  // only one entry make each file).
+  WatchedFile* WatchedAt(const std::vector<std::wstring>& levels) const {
+    for (std::size_t i = 0; i < watchedLevels_.size(); ++i) {
+      if (SamePlace(levels, watchedLevels_[i])) return &(*watched_)[i];
+    }
+    return nullptr;
   }
 
   HeldPath levels_;
   const std::size_t stagingLength_;
-  WatchedFile* const watched_;
-  std::vector<std::wstring> watchedLevels_;
-  bool isWatched_ = false;
+  WatchedFiles* const watched_;
+  std::vector<std::vector<std::wstring>> watchedLevels_;
+  WatchedFile* watching_ = nullptr;  // the entry being written, if watched
+  std::unique_ptr<Sha256> hash_;
   const EntryHook beforeEntry_;
   BoundedQueue<WriteStep>* queue_;
   ChunkPool* pool_;
@@ -301,14 +311,18 @@ bool SendFileEntry(ArchiveHandle* archive, int index, const EntryInfo& info,
 
 }  // namespace
 
-std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFile* watched) {
+std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFiles* watched) {
   EntryInfo info = {};
   const std::int32_t counted = GetEntryInfo(archive, -1, &info);
   if (counted != ArchiveOk) return counted;
   const int count = info.index;
-  const std::vector<std::wstring> watchedLevels =
-      watched != nullptr ? LevelsOf(watched->relativePath) : std::vector<std::wstring>();
-  if (watched != nullptr) watched->named = false;
+  WatchedFiles none;
+  if (watched == nullptr) watched = &none;
+  std::vector<std::vector<std::wstring>> watchedLevels;
+  for (WatchedFile& file : *watched) {
+    watchedLevels.push_back(LevelsOf(file.relativePath));
+    file.named = false;
+  }
   EntrySetCheck<wchar_t, OrdinalIgnoringCaseLess> set;
   for (int i = 0; i < count; ++i) {
     const std::int32_t described = GetEntryInfo(archive, i, &info);
@@ -318,15 +332,15 @@ std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFile* watched) {
     if (!IsSafeEntryName(name)) return UnsafeEntryName;
     const bool directory = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (set.Add(name, directory).conflict != EntryConflict::None) return ConflictingEntries;
-    if (watched != nullptr && !directory && SamePlace(EntryLevels(name), watchedLevels)) {
-      watched->named = true;
+    for (std::size_t w = 0; !directory && w < watched->size(); ++w) {
+      if (SamePlace(EntryLevels(name), watchedLevels[w])) (*watched)[w].named = true;
     }
   }
   return ArchiveOk;
 }
 
 bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
-                    const std::wstring& stagingPath, WatchedFile* watched,
+                    const std::wstring& stagingPath, WatchedFiles* watched,
                     EntryHook beforeEntry) {
   if (archive == nullptr || !staging.is_held()) return false;
   EntryInfo info = {};
@@ -378,20 +392,20 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
   return ExtractPayload(archive, staging, stagingDirectory);
 }
 
-bool IsUnpackedFile(const HeldDirectory& staging, const WatchedFile& watched) {
+bool HoldUnpackedFile(const WatchedFile& watched, HeldFile* held) {
   std::vector<std::wstring> levels = LevelsOf(watched.relativePath);
   if (!watched.created || levels.empty()) return false;
   const std::wstring name = levels.back();
   levels.pop_back();
-  HeldPath path(staging);
-  UniqueFileHandle file;
   ObjectKind kind = ObjectKind::Link;
   FILE_STANDARD_INFO standard;
   FileStamp stamp;
-  return path.Reach(levels, false) == Opened::Ok &&
-         path.Deepest().OpenAny(name, FILE_READ_ATTRIBUTES, &file, &kind) == Opened::Ok &&
+  return held->levels.Reach(levels, false) == Opened::Ok &&
+         held->levels.Deepest().OpenAny(name, GENERIC_READ, &held->file, &kind,
+                                        FILE_SHARE_READ) == Opened::Ok &&
          kind == ObjectKind::File &&
-         GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) &&
-         standard.NumberOfLinks == 1 && ReadFileStamp(file.get(), &stamp) &&
+         GetFileInformationByHandleEx(held->file.get(), FileStandardInfo, &standard,
+                                      sizeof standard) &&
+         standard.NumberOfLinks == 1 && ReadFileStamp(held->file.get(), &stamp) &&
          stamp == watched.stamp;
 }

@@ -2,31 +2,38 @@
 
 #include <string>
 
+#include <vector>
+
 #include "archive/entry_name_rule.h"
+#include "base/sha256.h"
 #include "fileutil/file_identity.h"
 
 struct ArchiveHandle;
 class HeldDirectory;
+struct HeldFile;
 
 // A file the caller wants to recognise after the extraction, named by its
 // path below the staging directory ('/' and '\\' separate, case is
-// ignored): the last entry that makes it records the file as it was when
-// its handle closed.
+// ignored): the entry that makes it records the file as it was when its
+// handle closed, and the digest of every byte written to it.
 struct WatchedFile {
   std::wstring relativePath;
   bool named = false;    // a file entry of the payload names it
   bool created = false;  // the extraction made it
   FileStamp stamp;
+  bool hashed = false;  // digest is the SHA-256 of what was written
+  Sha256::Digest digest = {};
 };
+using WatchedFiles = std::vector<WatchedFile>;
 
 // Judges every entry of the payload before anything is written: each name
 // by the shared name rule (entry_name_rule.h), then the names as a set
 // (entry_set_rule.h), compared as the platform's file systems compare them,
 // case ignored. ArchiveOk, or the code of the first failure: the code of
 // an entry whose description cannot be read, UnsafeEntryName (0x900) or
-// ConflictingEntries (0xD00). `watched`, when given, learns whether a file
-// entry names it.
-std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFile* watched = nullptr);
+// ConflictingEntries (0xD00). Each of `watched`, when given, learns whether
+// a file entry names it.
+std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFiles* watched = nullptr);
 
 // Called on the writing thread before each entry's levels are reached and
 // its file or directory is made, with the entry's stored name.
@@ -58,8 +65,9 @@ using EntryHook = void (*)(const std::wstring& name);
 // link, or a file that was not where it was made, FileOpenFailed (0x200)
 // for a level or file that cannot be made or replaced, PathTooLong (0xB00)
 // for a directory whose path would not fit in 260 characters, the reader's
-// codes for data that cannot be read. `watched`, when given, tells whether
-// an entry made that file, and what it was.
+// codes for data that cannot be read. Each of `watched`, when given, tells
+// whether an entry made that file, what it was, and the digest of what was
+// written to it.
 //
 // Why a second thread: creating and writing a file costs about as much as
 // inflating it, so writing one piece while the next is inflated shortens
@@ -73,7 +81,7 @@ using EntryHook = void (*)(const std::wstring& name);
 // everywhere in the program. Writing on this thread instead would give up
 // only the overlap.
 bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
-                    const std::wstring& stagingPath, WatchedFile* watched = nullptr,
+                    const std::wstring& stagingPath, WatchedFiles* watched = nullptr,
                     EntryHook beforeEntry = nullptr);
 
 // The entry check, then the same below the directory at stagingDirectory
@@ -82,8 +90,11 @@ bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
 // LastArchiveError.
 bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory);
 
-// True when the watched file's path below the held staging directory
-// names, level by level from the held handle and with no link at any level,
+// True when the watched file's path below the root `held` was made on (the
+// held staging directory) names, level by level from the held handle and with no link at any level,
 // a regular file with one name that is the file the extraction made there,
-// unchanged: the same identity, size and last-write time.
-bool IsUnpackedFile(const HeldDirectory& staging, const WatchedFile& watched);
+// unchanged: the same identity, size and last-write time. It is judged on
+// the handle `held` keeps, open for reading and shared for reading only,
+// with the levels above it: while `held` lives, nobody can write, rename,
+// replace or delete the file or its directories.
+bool HoldUnpackedFile(const WatchedFile& watched, HeldFile* held);

@@ -179,8 +179,8 @@ Opened HeldDirectory::OpenLast(const std::wstring& path, ACCESS_MASK extraAccess
 }
 
 Opened HeldDirectory::OpenAny(const std::wstring& name, ACCESS_MASK access,
-                              UniqueFileHandle* object, ObjectKind* kind) const {
-  const NTSTATUS status = OpenRelative(handle(), name, access, kShareAll, FILE_OPEN, 0, 0, object);
+                              UniqueFileHandle* object, ObjectKind* kind, ULONG share) const {
+  const NTSTATUS status = OpenRelative(handle(), name, access, share, FILE_OPEN, 0, 0, object);
   if (status < 0) return Classify(status);
   *kind = JudgeOpenedName(object->get(), finalPath_, name);
   return Opened::Ok;

@@ -74,10 +74,12 @@ class HeldDirectory {
   Opened OpenDirectory(const std::wstring& name, bool create, ACCESS_MASK extraAccess,
                        HeldDirectory* child) const;
 
-  // Opens whatever `name` is, with `access`, and tells what it is
+  // Opens whatever `name` is, with `access`, shared as `share` says (with
+  // everybody, unless told otherwise), and tells what it is
   // (ObjectKind::Link covers everything that cannot be told from a link).
   Opened OpenAny(const std::wstring& name, ACCESS_MASK access, UniqueFileHandle* object,
-                 ObjectKind* kind) const;
+                 ObjectKind* kind,
+                 ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) const;
 
   // Creates the file `name` anew, for writing and shared with nobody, with
   // these attributes. Before the caller writes a byte it is judged like any
@@ -131,6 +133,15 @@ class HeldPath {
   const HeldDirectory& root_;
   std::vector<std::wstring> names_;
   std::vector<HeldDirectory> levels_;
+};
+
+// A file held open below a held root together with the directories that
+// lead to it, so that none of them can be renamed, replaced or deleted
+// while it is held. The root must outlive it.
+struct HeldFile {
+  explicit HeldFile(const HeldDirectory& root) : levels(root) {}
+  HeldPath levels;
+  UniqueFileHandle file;
 };
 
 // Removes the file at `path` (any form) as HeldDirectory::RemoveFile does,

@@ -36,9 +36,10 @@ FileBlobStream::~FileBlobStream() {
 
 bool FileBlobStream::IdentifyFile(FileStamp* stamp, std::wstring* finalPath) {
   CriticalSectionLock hold(lock_);
-  if (!file_ || !ReadFileStamp(file_->handle.get(), stamp)) return false;
+  finalPath->clear();
+  if (!file_) return false;
   *finalPath = FinalPathOf(file_->handle.get());
-  return true;
+  return ReadFileStamp(file_->handle.get(), stamp);
 }
 
 bool FileBlobStream::HasChanged() {

@@ -34,8 +34,9 @@ class FileBlobStream : public BlobStream {
 
   // Which file the stream reads, through its own handle: the file that was
   // read, whatever its path names later, and where it lies (its final
-  // path, empty when the platform cannot tell). False without an open file
-  // or when the file cannot be identified.
+  // path, empty when the platform cannot tell, or without an open file).
+  // False without an open file or when the file cannot be identified; the
+  // final path is read all the same.
   bool IdentifyFile(FileStamp* stamp, std::wstring* finalPath);
 
  private:

@@ -42,7 +42,7 @@ UpdatePack::UpdatePack(const std::wstring& packPath, const std::wstring& rootDir
   FileBlobStream* created = new FileBlobStream(packPath);
   CountedRef<BlobStream> stream(created);
   Load(stream, rootDirectory);
-  packFileKnown = archive != nullptr && created->IdentifyFile(&packFile, &packFinalPath);
+  packFileKnown = created->IdentifyFile(&packFile, &packFinalPath) && archive != nullptr;
   // The last reference goes with `stream`: the pack file is closed here.
 }
 

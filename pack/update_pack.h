@@ -57,7 +57,8 @@ class UpdatePack {
   // The file that was read, taken from the handle that read it, for a
   // caller that deletes the pack later: its path may name another file by
   // then. Valid when packFileKnown. packFinalPath is where it lay (empty
-  // when the platform could not tell).
+  // when the platform could not tell), read whether or not the file could
+  // be identified.
   FileStamp packFile;
   std::wstring packFinalPath;
   bool packFileKnown = false;

@@ -8,7 +8,7 @@ namespace {
 const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
+const wchar_t kRecordKey[] = L"Software\\Letterwing\\Updater";
 
 // Pairs of NUL-terminated strings, ended by an empty source.
 std::vector<PendingOperation> OperationsIn(const std::vector<BYTE>& data) {
@@ -31,6 +31,9 @@ std::vector<PendingOperation> OperationsIn(const std::vector<BYTE>& data) {
 }
 
 }  // namespace
+
+const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
+const wchar_t kRunOnceAgainValue[] = L"!letterwing_update_runonce_again";
 
 bool ReadRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD* type,
                        std::vector<BYTE>* data) {
@@ -95,34 +98,46 @@ std::vector<std::wstring> PendingOperationsGuard::AddedDeletions() const {
   return added;
 }
 
-bool ReadRunOnceValue(std::wstring* text) {
+bool ReadRunOnceValue(std::wstring* text, const wchar_t* name) {
   DWORD type = 0;
   std::vector<BYTE> data;
-  if (!ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, &type, &data)) return false;
+  if (!ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnceKey, name, &type, &data)) return false;
   text->assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
   while (!text->empty() && text->back() == L'\0') text->pop_back();
   return true;
 }
 
-bool DeleteRunOnceValue() {
+bool DeleteRunOnceValue(const wchar_t* name) {
   UniqueRegistryKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, key.receive()) !=
       ERROR_SUCCESS) {
     return false;
   }
-  const bool deleted = RegDeleteValueW(key.get(), kRunOnceValue) == ERROR_SUCCESS;
-  return deleted;
+  return RegDeleteValueW(key.get(), name) == ERROR_SUCCESS;
 }
 
 RunOnceValueGuard::RunOnceValueGuard() {
-  present_ = ReadRunOnceValue(&text_);
-  DeleteRunOnceValue();
+  const std::pair<const wchar_t*, const wchar_t*> values[] = {
+      {kRunOnceKey, kRunOnceValue},
+      {kRunOnceKey, kRunOnceAgainValue},
+      {kRecordKey, L"PackageSha256"},
+      {kRecordKey, L"UpdaterStamp"}};
+  for (const auto& named : values) {
+    saved_.emplace_back();
+    Saved& value = saved_.back();
+    value.key = named.first;
+    value.name = named.second;
+    value.present =
+        ReadRegistryValue(HKEY_LOCAL_MACHINE, value.key, value.name, &value.type, &value.data);
+    WriteOrDeleteRegistryValue(HKEY_LOCAL_MACHINE, value.key, value.name, false, value.type, {});
+  }
 }
 
 RunOnceValueGuard::~RunOnceValueGuard() {
-  const BYTE* bytes = reinterpret_cast<const BYTE*>(text_.c_str());
-  WriteOrDeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, present_, REG_SZ,
-                std::vector<BYTE>(bytes, bytes + (text_.size() + 1) * sizeof(wchar_t)));
+  for (const Saved& value : saved_) {
+    WriteOrDeleteRegistryValue(HKEY_LOCAL_MACHINE, value.key, value.name, value.present,
+                               value.type, value.data);
+  }
 }
 
 }  // namespace testkit

@@ -52,14 +52,20 @@ class PendingOperationsGuard {
   size_t baseline_ = 0;
 };
 
-// The updater's "!letterwing_update_runonce" value under HKLM's RunOnce key:
-// false when there is none, else true with its data read as UTF-16 text
-// (whatever its type, so that a value of the wrong type still shows).
-bool ReadRunOnceValue(std::wstring* text);
-// Removes the value; true when there was one.
-bool DeleteRunOnceValue();
+// The updater's values under HKLM's RunOnce key: "!letterwing_update_runonce"
+// and the one install mode schedules itself again under.
+extern const wchar_t kRunOnceValue[];
+extern const wchar_t kRunOnceAgainValue[];
 
-// Records the value, removes it, and puts it back when it goes.
+// A RunOnce value of the updater's: false when there is none, else true
+// with its data read as UTF-16 text (whatever its type, so that a value of
+// the wrong type still shows).
+bool ReadRunOnceValue(std::wstring* text, const wchar_t* name = kRunOnceValue);
+// Removes the value; true when there was one.
+bool DeleteRunOnceValue(const wchar_t* name = kRunOnceValue);
+
+// Records both of the updater's RunOnce values and the package record key's
+// values, removes them, and puts them back when it goes.
 class RunOnceValueGuard {
  public:
   RunOnceValueGuard();
@@ -68,8 +74,14 @@ class RunOnceValueGuard {
   RunOnceValueGuard& operator=(const RunOnceValueGuard&) = delete;
 
  private:
-  bool present_ = false;
-  std::wstring text_;
+  struct Saved {
+    const wchar_t* key = nullptr;
+    const wchar_t* name = nullptr;
+    bool present = false;
+    DWORD type = REG_SZ;
+    std::vector<BYTE> data;
+  };
+  std::vector<Saved> saved_;
 };
 
 }  // namespace testkit

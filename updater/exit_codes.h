@@ -10,5 +10,6 @@ enum ExitCode : int {
   kExitPackFailed = 141,         // the pack failed to load, verify or unpack
   kExitRunOnceFailed = 152,      // the RunOnce value could not be written
   kExitNoModulePath = 164,       // install mode: own path not available
-  kExitBusy = 165,               // install mode: another run held the lock too long
+  kExitBusy = 165,               // install mode: the run lock busy or not to be had
+  kExitPackageDiffers = 166,     // install mode: not the package prepare recorded
 };

@@ -2,14 +2,20 @@
 
 #include <sddl.h>
 
+#include <vector>
+
 #include "base/debug_trace.h"
+#include "base/sha256.h"
 #include "base/unique_handle.h"
 #include "fileutil/directory_tree.h"
+#include "fileutil/held_directory.h"
 #include "fileutil/long_path.h"
 #include "updater/exit_codes.h"
 #include "updater/installation_state.h"
+#include "updater/package_record.h"
 #include "updater/process_launch.h"
 #include "updater/run_lock.h"
+#include "updater/runonce_entry.h"
 
 namespace {
 
@@ -30,6 +36,66 @@ const wchar_t* KeptText(KeptBecause because) {
   return L"";
 }
 
+// The package beside the updater, judged against the record prepare wrote,
+// and held (with its directory), shared for reading only, so that what was
+// judged is what the installer reads.
+struct HeldPackage {
+  HeldDirectory directory;
+  UniqueFileHandle file;
+};
+
+enum class PackageCheck {
+  Unrecorded,  // no record applies to this updater: checked by nothing
+  Matches,
+  Differs,  // why() says how
+};
+
+// Whether the file open on `file` has this digest.
+bool HasDigest(HANDLE file, const Sha256::Digest& expected) {
+  Sha256 hash;
+  std::vector<unsigned char> buffer(256 << 10);
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+      return false;
+    }
+    if (read == 0) break;
+    hash.Add(buffer.data(), read);
+  }
+  Sha256::Digest digest;
+  return hash.Finish(&digest) && digest == expected;
+}
+
+// The record applies when this updater is the file prepare checked and
+// scheduled; without one (a prepare by an earlier version of the program,
+// or a record of another update) the package is not checked, as before.
+PackageCheck CheckPackage(const std::wstring& modulePath, const std::wstring& updaterDirectory,
+                          HeldPackage* held, const wchar_t** why) {
+  PackageRecord record;
+  FileStamp own;
+  UniqueFileHandle self(CreateFileW(ToLongPath(modulePath).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!ReadPackageRecord(&record) || !self || !ReadFileStamp(self.get(), &own) ||
+      own != record.updater) {
+    return PackageCheck::Unrecorded;
+  }
+  ObjectKind kind = ObjectKind::Link;
+  Opened opened = HeldDirectory::OpenLast(updaterDirectory, 0, &held->directory);
+  if (opened == Opened::Ok && record.hasPackage) {
+    opened = held->directory.OpenAny(L"letterwing.msi", GENERIC_READ, &held->file, &kind,
+                                     FILE_SHARE_READ);
+  }
+  *why = !record.hasPackage             ? L"the prepared payload had none"
+         : opened == Opened::Missing    ? L"it is not there"
+         : opened != Opened::Ok         ? L"it cannot be opened for reading alone"
+         : kind != ObjectKind::File     ? L"it is a link, or cannot be told from one"
+         : !HasDigest(held->file.get(), record.packageDigest)
+             ? L"its SHA-256 is not the one recorded"
+             : nullptr;
+  return *why == nullptr ? PackageCheck::Matches : PackageCheck::Differs;
+}
+
 }  // namespace
 
 std::wstring ComposeInstallerParameters(const std::wstring& updaterDirectory,
@@ -42,7 +108,7 @@ std::wstring ComposeInstallerParameters(const std::wstring& updaterDirectory,
   return parameters;
 }
 
-int RunInstallModeWith(InstallerLauncher launch) {
+int RunInstallModeWith(InstallerLauncher launch, DWORD lockWaitMilliseconds) {
   wchar_t modulePath[kModulePathBufferLength] = {};
   std::wstring verb;
   if (IsNtMajorVersion6()) {
@@ -56,48 +122,81 @@ int RunInstallModeWith(InstallerLauncher launch) {
     DebugTrace(L"action: the updater's own path is not available\n");
     return kExitNoModulePath;
   }
-  std::wstring updaterDirectory(modulePath, length);
+  const std::wstring ownPath(modulePath, length);
+  std::wstring updaterDirectory = ownPath;
   RemoveLastComponent(updaterDirectory);
   // A prepare that is still writing this tree would otherwise have its
-  // files handed to the installer, or registered for deletion.
-  const RunLock lock;
+  // files handed to the installer, or registered for deletion. The update
+  // is not used up: RunOnce has deleted, or deletes once this run ends,
+  // the value that started it, so it is scheduled again.
+  const RunLock lock(lockWaitMilliseconds);
   if (!lock.held()) {
-    DebugTrace(L"action: another prepare or install did not end within %u ms: nothing was "
-               L"started or scheduled\n", static_cast<unsigned>(RunLock::kWaitMilliseconds));
+    if (lock.state() == RunLock::State::Busy) {
+      DebugTrace(L"action: another prepare or install did not end within %u ms: nothing was "
+                 L"started\n", static_cast<unsigned>(lockWaitMilliseconds));
+    } else {
+      DebugTrace(L"action: the run lock cannot be taken: %s (error %u): nothing was started\n",
+                 lock.why(), static_cast<unsigned>(lock.error()));
+    }
+    const std::wstring command = L"\"" + ownPath + L"\" action";
+    if (ScheduleAgain(command)) {
+      DebugTrace(L"action: scheduled again at the next logon: %s\n", command.c_str());
+    } else {
+      DebugTrace(L"action: could not be scheduled again (error %u)\n",
+                 static_cast<unsigned>(GetLastError()));
+    }
     return kExitBusy;
   }
 
-  // The probes all run before the installer starts, so each sees the
-  // installation as it was.
-  const bool hasStartMenuShortcut = HasStartMenuShortcut();
-  const bool hasDesktopShortcut = HasDesktopShortcut();
-  const bool hasRunAtStartupValue = HasRunAtStartupValue();
-  const std::wstring parameters = ComposeInstallerParameters(
-      updaterDirectory, hasStartMenuShortcut, hasDesktopShortcut, hasRunAtStartupValue);
-
-  // msiexec.exe by its full path: a bare name would be found first in the
-  // updater's own directory, which came out of the pack, and in the working
-  // directory. Without a system directory nothing is started and the code
-  // stays 0, as for any other failed start.
-  DWORD exitCode = 0;
-  const std::wstring installer = SystemProgramPath(L"msiexec.exe");
-  if (installer.empty()) {
-    DebugTrace(L"action: no system directory: the installer is not started\n");
+  // The package is the one prepare wrote from the verified payload, and
+  // stays held until the installer has ended.
+  HeldPackage package;
+  const wchar_t* differs = nullptr;
+  const PackageCheck check = CheckPackage(ownPath, updaterDirectory, &package, &differs);
+  if (check == PackageCheck::Unrecorded) {
+    DebugTrace(L"action: no package record for this updater (a prepare by an earlier version): "
+               L"the package is not checked\n");
+  } else if (check == PackageCheck::Differs) {
+    DebugTrace(L"action: the package is not the one prepared: %s: nothing is started\n",
+               differs);
   } else {
-    DebugTrace(L"action: starting \"%s\" %s (verb \"%s\", in %s)\n", installer.c_str(),
-               parameters.c_str(), verb.c_str(), updaterDirectory.c_str());
-    if (launch(verb, installer, parameters, updaterDirectory, &exitCode)) {
-      DebugTrace(L"action: the installer ended with %u\n", static_cast<unsigned>(exitCode));
+    DebugTrace(L"action: the package is the one prepared, and is held while it installs\n");
+  }
+
+  DWORD exitCode = 0;
+  if (check != PackageCheck::Differs) {
+    // The probes all run before the installer starts, so each sees the
+    // installation as it was.
+    const bool hasStartMenuShortcut = HasStartMenuShortcut();
+    const bool hasDesktopShortcut = HasDesktopShortcut();
+    const bool hasRunAtStartupValue = HasRunAtStartupValue();
+    const std::wstring parameters = ComposeInstallerParameters(
+        updaterDirectory, hasStartMenuShortcut, hasDesktopShortcut, hasRunAtStartupValue);
+
+    // msiexec.exe by its full path: a bare name would be found first in the
+    // updater's own directory, which came out of the pack, and in the
+    // working directory. Without a system directory nothing is started and
+    // the code stays 0, as for any other failed start.
+    const std::wstring installer = SystemProgramPath(L"msiexec.exe");
+    if (installer.empty()) {
+      DebugTrace(L"action: no system directory: the installer is not started\n");
     } else {
-      const DWORD reason = GetLastError();
-      if (reason != ERROR_SUCCESS) {
-        DebugTrace(L"action: the installer could not be started or waited for (error %u)\n",
-                   static_cast<unsigned>(reason));
+      DebugTrace(L"action: starting \"%s\" %s (verb \"%s\", in %s)\n", installer.c_str(),
+                 parameters.c_str(), verb.c_str(), updaterDirectory.c_str());
+      if (launch(verb, installer, parameters, updaterDirectory, &exitCode)) {
+        DebugTrace(L"action: the installer ended with %u\n", static_cast<unsigned>(exitCode));
       } else {
-        DebugTrace(L"action: the shell started no installer process to wait for\n");
+        const DWORD reason = GetLastError();
+        if (reason != ERROR_SUCCESS) {
+          DebugTrace(L"action: the installer could not be started or waited for (error %u)\n",
+                     static_cast<unsigned>(reason));
+        } else {
+          DebugTrace(L"action: the shell started no installer process to wait for\n");
+        }
       }
     }
   }
+  package = HeldPackage();
 
   // The deletions are registered by path. Before the first one, every
   // directory of the tree is left to SYSTEM and the Administrators group,
@@ -131,14 +230,14 @@ int RunInstallModeWith(InstallerLauncher launch) {
                  L"deleted\n", updaterDirectory.c_str());
     }
     if (report.refused != 0) {
-      DebugTrace(L"action: the system refused %u of the registrations\n",
-                 static_cast<unsigned>(report.refused));
+      DebugTrace(L"action: the restart list could not be read or written: none of the %u paths "
+                 L"is registered\n", static_cast<unsigned>(report.refused));
     }
   }
   for (const auto& kept : report.kept) {
     DebugTrace(L"action: kept %s: %s\n", kept.first.c_str(), KeptText(kept.second));
   }
-  return static_cast<int>(exitCode);
+  return check == PackageCheck::Differs ? kExitPackageDiffers : static_cast<int>(exitCode);
 }
 
 int RunInstallMode() { return RunInstallModeWith(&LaunchAndWait); }

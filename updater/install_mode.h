@@ -5,17 +5,27 @@
 #include <cstddef>
 #include <string>
 
+#include "updater/run_lock.h"
+
 // Install mode ("action"): runs the Windows Installer quietly on the
 // "letterwing.msi" beside the running updater, keeping each shortcut and the
 // start-up entry only where the current installation has them, waits for it,
 // and schedules the updater's own directory for deletion at the next restart.
 // Returns the installer's exit code (0 when it could not be started, waited
 // for or its code read), kExitNoModulePath when the updater's own path is
-// not available in full, or kExitBusy when another prepare or install holds
-// the run lock (run_lock.h) past its wait; then nothing is started or
-// scheduled. The deletions are registered only after every directory of the
-// tree was left to SYSTEM and the Administrators group through its handle;
-// a directory where that fails is kept with everything in it.
+// not available in full, or kExitBusy when the run lock (run_lock.h) is
+// busy past its wait or cannot be had: then nothing is started or
+// registered, and the updater is scheduled again for the next logon
+// (runonce_entry.h: ScheduleAgain). The package is checked against the
+// record prepare wrote for this very updater (package_record.h) and held,
+// shared for reading only, while the installer runs: one that differs
+// (not there, a link, another SHA-256, or none recorded) is not handed to
+// the installer, and the run ends with kExitPackageDiffers; without a
+// record for this updater (a prepare by an earlier version) it is not
+// checked, as before, and the trace says so. The deletions are registered
+// only after every directory of the tree was left to SYSTEM and the
+// Administrators group through its handle; a directory where that fails is
+// kept with everything in it.
 int RunInstallMode();
 
 // The longest own path install mode accepts; at 260 characters the path may
@@ -28,8 +38,10 @@ using InstallerLauncher = bool (*)(const std::wstring& verb, const std::wstring&
                                    DWORD* exitCode);
 
 // RunInstallMode with another launcher, so that a test can see the verb and
-// the command that an elevation or an installer would otherwise hide.
-int RunInstallModeWith(InstallerLauncher launch);
+// the command that an elevation or an installer would otherwise hide, and
+// another wait for the run lock.
+int RunInstallModeWith(InstallerLauncher launch,
+                       DWORD lockWaitMilliseconds = RunLock::kWaitMilliseconds);
 
 // The installer's parameter text: "/quiet /i", the quoted package path, then
 // INSTALLSTARTMENUSHORTCUT="", INSTALLDESKTOPSHORTCUT="" and RUNATSTARTUP=""

@@ -16,11 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "base/sha256.h"
 #include "testkit/last_error.h"
 #include "testkit/prefix_state.h"
 #include "testkit/run_program.h"
 #include "testkit/scoped_temp_dir.h"
 #include "testkit/updater/mode_test_support.h"
+#include "updater/exit_codes.h"
+#include "updater/package_record.h"
 #include "updater/process_launch.h"
 
 namespace {
@@ -405,5 +408,65 @@ INSTANTIATE_TEST_SUITE_P(Installations, InstallModeItemsTest,
                          [](const ::testing::TestParamInfo<ItemsCase>& param) {
                            return std::string(param.param.name);
                          });
+
+// The package against the record prepare writes: the one recorded for this
+// very updater is installed; another in its place (swapped after prepare)
+// is not handed to the installer; without a record for this updater (a
+// prepare by an earlier version) it is installed unchecked, as before.
+struct PackageCase {
+  const char* name;
+  bool recorded;
+  const wchar_t* staged;  // the package in the updater's directory
+  DWORD expectedCode;
+  const wchar_t* traced;
+};
+
+class InstallModePackageTest : public InstallModeInstallerTest,
+                               public ::testing::WithParamInterface<PackageCase> {
+ protected:
+  testkit::RunOnceValueGuard records_;
+};
+
+TEST_P(InstallModePackageTest, OnlyTheRecordedPackageIsInstalled) {
+  const PackageCase& c = GetParam();
+  const std::wstring updater = StageUpdater(c.staged);
+  if (c.recorded) {
+    PackageRecord record;
+    std::string bytes;
+    ASSERT_TRUE(testkit::ReadFileBytes(testkit::BuiltProgramPath(L"letterwing.msi"), &bytes));
+    Sha256 hash;
+    hash.Add(bytes.data(), bytes.size());
+    ASSERT_TRUE(hash.Finish(&record.packageDigest));
+    record.hasPackage = true;
+    UniqueFileHandle file(CreateFileW(updater.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(ReadFileStamp(file.get(), &record.updater));
+    ASSERT_TRUE(WritePackageRecord(record));
+  }
+  const std::vector<std::wstring> tree = modetest::TreeInDeletionOrder(directory_);
+  const testkit::ProgramRun run =
+      testkit::RunProgramUnderDebugger(updater, L"action", directory_);
+  EXPECT_EQ(run.exitCode, c.expectedCode);
+  EXPECT_EQ(testkit::FileExists(modetest::InstalledProgramPath()), c.expectedCode == 0);
+  std::wstring told;
+  for (const std::wstring& line : run.debugOutput) told += line;
+  EXPECT_NE(told.find(c.traced), std::wstring::npos) << testkit::Narrow(told);
+  ExpectWholeDirectoryScheduled(tree);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, InstallModePackageTest,
+    ::testing::Values(
+        PackageCase{"Recorded", true, L"letterwing.msi", 0u,
+                    L"action: the package is the one prepared"},
+        PackageCase{"SwappedAfterPrepare", true, L"letterwing-fails.msi",
+                    static_cast<DWORD>(kExitPackageDiffers),
+                    L"action: the package is not the one prepared: its SHA-256 is not the one "
+                    L"recorded: nothing is started\n"},
+        PackageCase{"NoRecord", false, L"letterwing.msi", 0u,
+                    L"action: no package record for this updater"}),
+    [](const ::testing::TestParamInfo<PackageCase>& param) {
+      return std::string(param.param.name);
+    });
 
 }  // namespace

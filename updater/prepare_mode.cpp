@@ -11,9 +11,11 @@
 #include "fileutil/file_identity.h"
 #include "fileutil/held_directory.h"
 #include "fileutil/long_path.h"
+#include "fileutil/restart_list.h"
 #include "pack/update_pack.h"
 #include "updater/exit_codes.h"
 #include "updater/install_mode.h"
+#include "updater/package_record.h"
 #include "updater/runonce_entry.h"
 
 namespace {
@@ -62,6 +64,27 @@ bool IsPlainDirectoryBelowRoot(const std::wstring& stagingDirectory) {
   return IsSafeEntryName(std::wstring_view(below));
 }
 
+// Whether the staging directory's drive letter names a place that is there
+// at logon and at the restart, when the scheduled updater runs and its
+// deletions are carried out by path: not a SUBST letter (the system's
+// names it as another path: "\??\..."), nor a network or removable drive.
+// Paths that begin with no drive letter pass.
+bool IsOnAFixedDrive(const std::wstring& stagingDirectory) {
+  if (!(stagingDirectory.size() >= 3 && IsDriveLetter(stagingDirectory[0]) &&
+        stagingDirectory[1] == L':')) {
+    return true;
+  }
+  const wchar_t drive[] = {stagingDirectory[0], L':', L'\0'};
+  const wchar_t root[] = {stagingDirectory[0], L':', L'\\', L'\0'};
+  wchar_t target[MAX_PATH + 1] = {};
+  if (QueryDosDeviceW(drive, target, MAX_PATH) != 0 && std::wstring_view(target).rfind(L"\\??\\", 0) == 0) {
+    return false;
+  }
+  const UINT type = GetDriveTypeW(root);
+  return type != DRIVE_REMOTE && type != DRIVE_REMOVABLE && type != DRIVE_CDROM &&
+         type != DRIVE_NO_ROOT_DIR;
+}
+
 // One line for an operator on why the pack was not unpacked and scheduled.
 void TraceUnpackFailure(std::int32_t result) {
   switch (result) {
@@ -75,7 +98,12 @@ void TraceUnpackFailure(std::int32_t result) {
       DebugTrace(L"prepare: the staging directory could not be created or opened\n");
       return;
     case kPackInsideStaging:
-      DebugTrace(L"prepare: refused: the pack lies inside the staging directory\n");
+      DebugTrace(L"prepare: refused: the pack lies inside the staging directory, or where it "
+                 L"lies cannot be told\n");
+      return;
+    case kRestartListNotCleared:
+      DebugTrace(L"prepare: refused: deletions registered for the restart below the staging "
+                 L"directory could not be cancelled: the computer must restart first\n");
       return;
     case kUpdaterNotInPayload:
       DebugTrace(L"prepare: refused: no entry of the payload is the sub-directory's updater.exe\n");
@@ -109,8 +137,10 @@ const wchar_t* PackRemovalText(FileRemoval removal) {
 }  // namespace
 
 std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& stagingDirectory,
-                              const std::wstring& subDirectory,
-                              std::optional<FileStamp>* packRead, EntryHook beforeEntry) {
+                              const std::wstring& subDirectory, StagedUpdate* staged,
+                              EntryHook beforeEntry) {
+  StagedUpdate unused;
+  if (staged == nullptr) staged = &unused;
   UpdatePack pack(packPath, stagingDirectory);
   if (pack.archive == nullptr) {
     return kPackNotLoaded;
@@ -118,14 +148,17 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
   // A payload that could never be unpacked whole, or that has no updater to
   // schedule, is refused while nothing is written and an earlier schedule
   // still stands.
-  WatchedFile updater;
+  WatchedFiles watched(2);
+  WatchedFile& updater = watched[0];
+  WatchedFile& package = watched[1];
   updater.relativePath = subDirectory + L"\\updater.exe";
-  const std::int32_t judged = CheckPayloadEntries(pack.archive, &updater);
+  package.relativePath = subDirectory + L"\\letterwing.msi";
+  const std::int32_t judged = CheckPayloadEntries(pack.archive, &watched);
   if (judged != ArchiveOk) return judged;
   if (!updater.named) return kUpdaterNotInPayload;
   // Held from here on: everything below it is written and judged through
   // this handle, never by a path.
-  HeldDirectory staging;
+  HeldDirectory& staging = staged->staging;
   if (HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != Opened::Ok &&
       (!CreateDirectoryTree(stagingDirectory) ||
        HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != Opened::Ok)) {
@@ -133,16 +166,32 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
   }
   // Extraction would replace the very pack it reads from: at an entry's
   // path the pack is deleted and the new file may even get its identity.
-  if (pack.packFileKnown && IsBelowFinalPath(pack.packFinalPath, staging.finalPath())) {
+  // A pack whose place cannot be told cannot be shown to lie elsewhere.
+  if (pack.packFinalPath.empty() || IsBelowFinalPath(pack.packFinalPath, staging.finalPath())) {
     return kPackInsideStaging;
+  }
+  // An install that ran on an earlier tree here registered that tree for
+  // deletion at the next restart: the restart would delete this update's
+  // files before its logon. Those deletions go; anything else in the list
+  // stays as it was.
+  std::wstring directory = stagingDirectory;
+  while (!directory.empty() && directory.back() == L'\\') directory.pop_back();
+  std::size_t cancelled = 0;
+  if (!CancelPendingDeletionsBelow({PendingFormOf(directory), PendingFormOf(staging.finalPath())},
+                                   &cancelled)) {
+    return kRestartListNotCleared;
+  }
+  if (cancelled != 0) {
+    DebugTrace(L"prepare: cancelled %u deletions registered for the restart below %s\n",
+               static_cast<unsigned>(cancelled), directory.c_str());
   }
   // An install scheduled by an earlier prepare would otherwise run at the
   // next logon on a tree this one is about to change, also when this one
   // fails part-way.
-  if (!RemoveRunOnceValue(kRunOnceValueName)) {
+  if (!RemoveRunOnceValues()) {
     return kScheduleNotCleared;
   }
-  if (!ExtractPayload(pack.archive, staging, stagingDirectory, &updater, beforeEntry)) {
+  if (!ExtractPayload(pack.archive, staging, stagingDirectory, &watched, beforeEntry)) {
     const std::int32_t code = LastArchiveError;
     return code != 0 ? code : kExtractionFailed;
   }
@@ -150,11 +199,17 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
   // file planted beside the payload or one another run wrote, and reached
   // without a link at any level below the staging directory: at logon its
   // own directory would otherwise be the link, and its clean-up would go
-  // through it.
-  if (!IsUnpackedFile(staging, updater)) {
+  // through it. It stays held until the caller has scheduled it.
+  staged->updater.reset(new HeldFile(staging));
+  if (!HoldUnpackedFile(updater, staged->updater.get())) {
     return kUpdaterNotUnpacked;
   }
-  if (packRead != nullptr && pack.packFileKnown) *packRead = pack.packFile;
+  staged->record.updater = updater.stamp;
+  staged->record.hasPackage = package.named;
+  staged->record.packageDigest = package.digest;
+  staged->recordMade = !package.named || (package.created && package.hashed);
+  staged->packRead.reset();
+  if (pack.packFileKnown) staged->packRead = pack.packFile;
   return 0;
 }
 
@@ -170,14 +225,20 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   }
   stagingDirectory += L'\\';
   // Nothing is read or written for a staging directory that depends on the
-  // current directory or is no plain directory below a root, for a
-  // sub-directory that cannot be scheduled, for an updater path that
-  // install mode could not use, or for a pack path the platform cannot
-  // resolve.
+  // current directory, is no plain directory below a root or may not be
+  // there when the update runs, for a sub-directory that cannot be
+  // scheduled, for an updater path that install mode could not use, or for
+  // a pack path the platform cannot resolve.
   if (!IsFullyQualified(stagingDirectory) || !IsPlainDirectoryBelowRoot(stagingDirectory)) {
     DebugTrace(L"prepare: refused the staging directory \"%s\": not a directory below a drive "
                L"or share root, or a component that is a device, holds a character Windows "
                L"cannot store or ends in a dot or blank\n", stagingDirectoryArgument.c_str());
+    return kExitPackFailed;
+  }
+  if (!IsOnAFixedDrive(stagingDirectory)) {
+    DebugTrace(L"prepare: refused the staging directory \"%s\": its drive is a SUBST, network "
+               L"or removable drive, which may not be there at the next logon or restart\n",
+               stagingDirectoryArgument.c_str());
     return kExitPackFailed;
   }
   if (!IsUsableSubDirectory(subDirectory)) {
@@ -202,17 +263,27 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   }
 
   const RunLock lock(seams.lockWaitMilliseconds);
-  if (!lock.held()) {
+  if (lock.state() == RunLock::State::Busy) {
     DebugTrace(L"prepare: refused: another prepare or install did not end within %u ms\n",
                static_cast<unsigned>(seams.lockWaitMilliseconds));
     return kExitPackFailed;
   }
-  std::optional<FileStamp> packRead;
+  if (!lock.held()) {
+    DebugTrace(L"prepare: refused: the run lock cannot be taken: %s (error %u)\n", lock.why(),
+               static_cast<unsigned>(lock.error()));
+    return kExitPackFailed;
+  }
+  StagedUpdate staged;
   const std::int32_t unpacked =
-      UnpackUpdatePack(pack, stagingDirectory, subDirectory, &packRead, seams.beforeEntry);
+      UnpackUpdatePack(pack, stagingDirectory, subDirectory, &staged, seams.beforeEntry);
   if (unpacked != 0) {
     TraceUnpackFailure(unpacked);
     return kExitPackFailed;
+  }
+  // Install mode runs the package only if it is the one written here.
+  if (!staged.recordMade || !seams.writePackageRecord(staged.record)) {
+    DebugTrace(L"prepare: the package's record could not be written\n");
+    return kExitRunOnceFailed;
   }
   const std::wstring command = ComposeRunOnceCommand(stagingDirectory, subDirectory);
   if (!seams.writeRunOnce(kRunOnceValueName, command)) {
@@ -220,14 +291,15 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
     return kExitRunOnceFailed;
   }
   DebugTrace(L"prepare: scheduled at the next logon: %s\n", command.c_str());
+  staged.updater.reset();
   // The pack has served its purpose. Only the file that was read and
   // verified is deleted: by now its path may lead elsewhere (its folder
   // renamed and a link put in its place), and this process runs elevated.
   // A copy that cannot be deleted (read-only, in use, replaced) is left
   // behind rather than failing an update that is scheduled.
-  if (packRead) {
+  if (staged.packRead) {
     DebugTrace(L"prepare: the pack was %s\n",
-               PackRemovalText(RemoveFileAt(pack, &*packRead)));
+               PackRemovalText(RemoveFileAt(pack, &*staged.packRead)));
   } else {
     DebugTrace(L"prepare: the pack was kept: the platform did not identify the file read\n");
   }

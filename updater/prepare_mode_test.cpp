@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -209,35 +212,108 @@ TEST_F(PrepareModeTest, APackInsideTheStagingDirectoryIsRefusedBeforeAnythingIsW
   ExpectEarlierScheduleKept();
 }
 
-// Another run holds the lock past this one's wait: refused, having changed
-// nothing. (That a run waits for a lock released in time, the two runs
-// below show.)
-TEST_F(PrepareModeTest, RefusesWhenAnotherRunHoldsTheLockPastItsWait) {
+// Whatever holds the lock's name: another run past this one's wait, or an
+// object put there to keep every run out (which a private namespace, where
+// the system has one, leaves aside). Prepare refuses, having changed
+// nothing, and says which; install mode starts and registers nothing and
+// stays scheduled for the next logon.
+struct LockCase {
+  const char* name;
+  enum Holder { AnotherRun, Event, Mutex } holder;
+  const wchar_t* mutexSecurity;  // Mutex: its access list, and owner
+  const wchar_t* prepareLine;    // null: the squat is no lock here, prepare goes on
+  const wchar_t* installLine;
+};
+
+class PrepareModeLockTest : public PrepareModeTest,
+                            public ::testing::WithParamInterface<LockCase> {};
+
+TEST_P(PrepareModeLockTest, RefusesAndInstallModeStaysScheduled) {
+  const LockCase& c = GetParam();
+  if ((c.prepareLine == nullptr) != (c.holder != LockCase::AnotherRun &&
+                                     RunLock::UsesPrivateNamespace())) {
+    GTEST_SKIP() << (c.prepareLine == nullptr
+                         ? "this system has no private namespaces (Wine exports no "
+                           "CreatePrivateNamespaceW): only the Global name can be shown"
+                         : "the lock lives in a private namespace here: a Global name is no lock");
+  }
   CopyPack(L"letterwing-update.pack");
   HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread holder([&] {
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, RunLock::kName);
+    HANDLE squat = nullptr;
+    std::unique_ptr<RunLock> run;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (c.holder == LockCase::AnotherRun) run.reset(new RunLock);
+    if (c.holder == LockCase::Event) squat = CreateEventW(nullptr, TRUE, FALSE, RunLock::kName);
+    if (c.holder == LockCase::Mutex && ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                           c.mutexSecurity, SDDL_REVISION_1, &security, nullptr)) {
+      SECURITY_ATTRIBUTES attributes = {sizeof attributes, security, FALSE};
+      squat = CreateMutexW(&attributes, TRUE, RunLock::kName);
+    }
     SetEvent(taken);
     WaitForSingleObject(release, INFINITE);
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
+    if (squat != nullptr) CloseHandle(squat);
+    LocalFree(security);
   });
   WaitForSingleObject(taken, INFINITE);
   PrepareSeams seams;
   seams.lockWaitMilliseconds = 200;
   packtest::TraceCapture trace;
-  EXPECT_EQ(RunPrepareModeWith(staging_, pack_, kSubDirectory, seams), kExitPackFailed);
+  const int prepared = RunPrepareModeWith(staging_, pack_, kSubDirectory, seams);
+  const std::vector<std::wstring> lines = trace.Lines();
+  // Install mode, as Windows starts it at logon.
+  const std::wstring directory = scratch_.Join(L"Letterwing Update");
+  ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+  const std::wstring updater = testkit::CopyBuiltProgram(L"install_mode_probe.exe", directory);
+  const std::wstring staged = directory + L"\\updater.exe";
+  ASSERT_TRUE(MoveFileW(updater.c_str(), staged.c_str()));
+  const testkit::ProgramRun install =
+      testkit::RunProgramUnderDebugger(staged, L"action-quick-lock", directory);
   SetEvent(release);
   holder.join();
   CloseHandle(taken);
   CloseHandle(release);
-  EXPECT_EQ(trace.Lines(), std::vector<std::wstring>{L"prepare: refused: another prepare or "
-                                                     L"install did not end within 200 ms\n"});
+  if (c.prepareLine == nullptr) {
+    EXPECT_EQ(prepared, kExitPrepared);
+    return;
+  }
+  EXPECT_EQ(prepared, kExitPackFailed);
+  EXPECT_EQ(lines, std::vector<std::wstring>{c.prepareLine});
   EXPECT_FALSE(testkit::DirectoryExists(staging_));
   EXPECT_TRUE(testkit::FileExists(pack_));
-  ExpectNothingScheduled();
+  EXPECT_EQ(install.exitCode, static_cast<DWORD>(kExitBusy));
+  std::wstring told;
+  for (const std::wstring& line : install.debugOutput) told += line;
+  EXPECT_NE(told.find(c.installLine), std::wstring::npos) << testkit::Narrow(told);
+  EXPECT_FALSE(testkit::FileExists(directory + L"\\launch.txt")) << "an installer was started";
+  EXPECT_TRUE(pending_.AddedDeletions().empty());
+  std::wstring again;
+  ASSERT_TRUE(testkit::ReadRunOnceValue(&again)) << "the update is used up";
+  EXPECT_EQ(again, L"\"" + staged + L"\" action");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, PrepareModeLockTest,
+    ::testing::Values(
+        LockCase{"AnotherRunPastTheWait", LockCase::AnotherRun, nullptr,
+                 L"prepare: refused: another prepare or install did not end within 200 ms\n",
+                 L"action: another prepare or install did not end within 200 ms: nothing was "
+                 L"started\n"},
+        LockCase{"AnEventOfItsName", LockCase::Event, nullptr,
+                 L"prepare: refused: the run lock cannot be taken: an object of another kind "
+                 L"has its name (error 6)\n",
+                 L"action: the run lock cannot be taken: an object of another kind has its name"},
+        LockCase{"AMutexThatShutsEveryoneOut", LockCase::Mutex, L"D:P",
+                 L"prepare: refused: the run lock cannot be taken: an object of its name shuts "
+                 L"this program out (error 5)\n",
+                 L"action: the run lock cannot be taken: an object of its name shuts"},
+        LockCase{"AMutexOfAnotherOwner", LockCase::Mutex, L"O:WDD:(A;;GA;;;WD)",
+                 L"prepare: refused: the run lock cannot be taken: a mutex of its name belongs "
+                 L"to neither SYSTEM nor the Administrators group (error 183)\n",
+                 L"action: the run lock cannot be taken: a mutex of its name belongs"},
+        LockCase{"ASquatOutsideThePrivateNamespace", LockCase::Event, nullptr, nullptr, nullptr}),
+    [](const ::testing::TestParamInfo<LockCase>& param) { return std::string(param.param.name); });
 
 // Two prepares of one staging directory started together: the slow one
 // writes its updater first and its package last, so that, without the
@@ -287,9 +363,20 @@ TEST_P(PrepareModeArgumentTest, Gives141AndChangesNothing) {
   ASSERT_TRUE(CreateDirectoryW(staging_.c_str(), nullptr));
   ASSERT_TRUE(modetest::PlantFile(staging_ + L"\\planted\\updater.exe", "planted"));
   ASSERT_TRUE(WriteRunOnceValue(kRunOnceValueName, L"earlier"));
-  const std::wstring staging = c.staging == nullptr ? staging_ : c.staging;
+  std::wstring staging = c.staging == nullptr ? staging_ : c.staging;
+  // "S:" stands for a free drive letter made a SUBST of the scratch
+  // directory for the run.
+  std::wstring subst;
+  if (staging.compare(0, 2, L"S:") == 0) {
+    for (wchar_t letter = L'Y'; letter > L'D' && subst.empty(); --letter) {
+      if ((GetLogicalDrives() & (1u << (letter - L'A'))) == 0) subst = {letter, L':'};
+    }
+    ASSERT_TRUE(fileutil_test::MakeSubstDrive(subst, scratch_.path())) << testkit::LastErrorText();
+    staging.replace(0, 2, subst);
+  }
   EXPECT_EQ(RunPrepare(staging, staging_, c.subDirectory, c.pack == nullptr ? L"" : c.pack),
             static_cast<DWORD>(kExitPackFailed));
+  if (!subst.empty()) fileutil_test::RemoveSubstDrive(subst);
   EXPECT_EQ(testkit::ListDirectory(staging_), L"planted");
   EXPECT_TRUE(testkit::FileExists(pack_));
   ExpectEarlierScheduleKept();
@@ -329,6 +416,8 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"StagingEndsInADot", L"C:\\lw-stage.\\x", kSubDirectory, nullptr},
         ArgumentCase{"StagingLevelEndsInABlank", L"C:\\lw-stage \\x", kSubDirectory, nullptr},
         ArgumentCase{"StagingWithADotLevel", L"C:\\lw-stage\\.\\x", kSubDirectory, nullptr},
+        // Not there at logon, nor at the restart, for the system.
+        ArgumentCase{"StagingOnASubstDrive", L"S:\\stage", kSubDirectory, nullptr},
         ArgumentCase{"LongPackPath", nullptr, kSubDirectory, kLongPackPath.c_str()},
         ArgumentCase{"DevicePack", nullptr, kSubDirectory, L"nul"}),
     [](const ::testing::TestParamInfo<ArgumentCase>& param) { return std::string(param.param.name); });

@@ -6,6 +6,7 @@
 
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const wchar_t kRunOnceValueName[] = L"!letterwing_update_runonce";
+const wchar_t kRunOnceAgainValueName[] = L"!letterwing_update_runonce_again";
 
 bool SetLocalMachineString(const std::wstring& subKey, const std::wstring& valueName,
                            const std::wstring& text) {
@@ -38,6 +39,21 @@ bool RemoveRunOnceValue(const std::wstring& valueName) {
   return opened == ERROR_SUCCESS &&
          RegQueryValueExW(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
              ERROR_FILE_NOT_FOUND;
+}
+
+bool RemoveRunOnceValues() {
+  const bool first = RemoveRunOnceValue(kRunOnceValueName);
+  return RemoveRunOnceValue(kRunOnceAgainValueName) && first;
+}
+
+bool ScheduleAgain(const std::wstring& command) {
+  UniqueRegistryKey key;
+  const bool firstThere =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_QUERY_VALUE, key.receive()) ==
+          ERROR_SUCCESS &&
+      RegQueryValueExW(key.get(), kRunOnceValueName, nullptr, nullptr, nullptr, nullptr) ==
+          ERROR_SUCCESS;
+  return WriteRunOnceValue(firstThere ? kRunOnceAgainValueName : kRunOnceValueName, command);
 }
 
 std::wstring ComposeRunOnceCommand(const std::wstring& stagingDirectory,

@@ -8,6 +8,10 @@ extern const wchar_t kRunOnceKey[];
 // to delete the value only after the command has run, so a logon that is cut
 // short runs it again.
 extern const wchar_t kRunOnceValueName[];
+// The value under which install mode schedules itself again when it could
+// not run: the value that started it is still there while it runs, and
+// goes once it ends.
+extern const wchar_t kRunOnceAgainValueName[];
 
 // Stores text as a REG_SZ value under HKEY_LOCAL_MACHINE\subKey, creating the
 // key when it is missing and replacing a value of the same name. The data is
@@ -24,6 +28,18 @@ bool WriteRunOnceValue(const std::wstring& valueName, const std::wstring& text);
 // afterwards (also when there was none, or no key). False when it is there
 // and could not be removed (writing under HKLM needs administrator rights).
 bool RemoveRunOnceValue(const std::wstring& valueName);
+
+// Removes both of the program's values (RemoveRunOnceValue); true when
+// neither is there afterwards.
+bool RemoveRunOnceValues();
+
+// Schedules `command` once more for the next logon, from inside a command
+// that RunOnce started, under whichever of the program's two values is not
+// there now: Windows deletes the value that started the command only after
+// the command has ended (so rewriting it would not last), Wine before it
+// starts. The first value when neither is there. False when it could not
+// be written.
+bool ScheduleAgain(const std::wstring& command);
 
 // The command that RunOnce runs: the staged updater's path in double quotes,
 // then " action". stagingDirectory already ends with its one appended

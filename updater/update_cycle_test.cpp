@@ -104,6 +104,47 @@ TEST_F(UpdateCycleTest, PrepareRestartInstallRestartRemove) {
   EXPECT_TRUE(testkit::PendingOperations().empty());
 }
 
+// A second update prepared into the same staging directory after the first
+// was installed, before the restart that removes the first's tree: that
+// restart must not delete the second's files, which install at the next
+// logon and are removed by the restart after it.
+TEST_F(UpdateCycleTest, UpdatesInARowEachInstallAtTheirOwnLogon) {
+  const std::wstring program = testkit::CopyBuiltProgram(L"updater.exe", scratch_.path());
+  ASSERT_FALSE(program.empty());
+  const std::wstring pack = scratch_.Join(L"update.pack");
+  const std::wstring staging = scratch_.Join(L"stage");
+  const std::wstring updaterDirectory = staging + L"\\Letterwing Update";
+  const std::wstring pendingTop = modetest::PendingForm(updaterDirectory);
+  const auto prepare = [&] {
+    ASSERT_TRUE(CopyFileW(testkit::BuiltProgramPath(L"letterwing-update.pack").c_str(),
+                          pack.c_str(), FALSE));
+    const testkit::ProgramRun run = testkit::RunProgram(
+        program, L"prepare \"" + staging + L"\" \"" + pack + L"\" \"Letterwing Update\"");
+    ASSERT_EQ(run.exitCode, 0u);
+  };
+  const auto treeIsPending = [&] {
+    for (const testkit::PendingOperation& operation : testkit::PendingOperations()) {
+      if (operation.first == pendingTop) return true;
+    }
+    return false;
+  };
+  prepare();
+  Restart();
+  ASSERT_TRUE(testkit::FileExists(modetest::InstalledProgramPath()));
+  ASSERT_TRUE(treeIsPending());
+  modetest::RemoveSampleInstallation();
+
+  prepare();
+  EXPECT_FALSE(treeIsPending()) << "the first update's deletions would remove the second";
+  Restart();
+  std::wstring command;
+  EXPECT_FALSE(testkit::ReadRunOnceValue(&command)) << "RunOnce ran once";
+  EXPECT_TRUE(testkit::FileExists(modetest::InstalledProgramPath())) << "the second did not install";
+  EXPECT_TRUE(treeIsPending());
+  Restart();
+  EXPECT_FALSE(testkit::DirectoryExists(updaterDirectory));
+}
+
 // Install mode killed at several points while the installer runs, then a
 // restart: nothing outside the updater's directory was ever registered for
 // deletion, and nothing outside it is gone.

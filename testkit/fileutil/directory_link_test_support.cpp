@@ -4,6 +4,7 @@
 #include <winioctl.h>
 
 #include <cstring>
+#include <cwctype>
 #include <vector>
 
 #include "base/unique_handle.h"
@@ -143,6 +144,39 @@ bool RemoveLink(const std::wstring& link) {
   const std::string unixLink = UnixName(link);
   return !unixLink.empty() && RunUnixProgram(L"Z:\\bin\\rm", "-f \"" + unixLink + "\"") &&
          Eventually(&IsGone, link);
+}
+
+namespace {
+
+// The prefix's link for a drive ("x:"), as a Windows path through Z:; empty
+// outside Wine.
+std::wstring DosDeviceLink(const std::wstring& drive) {
+  wchar_t prefix[MAX_PATH] = {};
+  if (UnixName(L"C:\\").empty() ||
+      GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH) == 0) {
+    return std::wstring();
+  }
+  std::wstring link = L"Z:" + std::wstring(prefix) + L"\\dosdevices\\" + drive;
+  for (wchar_t& c : link) c = c == L'/' ? L'\\' : static_cast<wchar_t>(std::towlower(c));
+  return link;
+}
+
+}  // namespace
+
+bool MakeSubstDrive(const std::wstring& drive, const std::wstring& target) {
+  if (!DefineDosDeviceW(0, drive.c_str(), target.c_str())) return false;
+  const std::wstring link = DosDeviceLink(drive);
+  if (!link.empty() && !MakeUnixSymbolicLink(link, target, &Exists)) {
+    RemoveSubstDrive(drive);
+    return false;
+  }
+  return Exists(drive + L"\\");
+}
+
+void RemoveSubstDrive(const std::wstring& drive) {
+  DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive.c_str(), nullptr);
+  const std::wstring link = DosDeviceLink(drive);
+  if (!link.empty()) RemoveLink(link);
 }
 
 }  // namespace fileutil_test

@@ -28,4 +28,13 @@ bool RemoveLink(const std::wstring& link);
 // rename was not seen.
 bool RenameOutsideWindows(const std::wstring& from, const std::wstring& to);
 
+// Makes the drive letter `drive` ("X:", free) a SUBST of the directory
+// `target`, as the system's subst command does: the system then names the
+// drive as that path ("\??\..."). Wine's drives come from its prefix's
+// dosdevices links, not from that name, so there the link is made too.
+// False where the drive cannot be made to reach the directory.
+bool MakeSubstDrive(const std::wstring& drive, const std::wstring& target);
+// Removes what MakeSubstDrive made.
+void RemoveSubstDrive(const std::wstring& drive);
+
 }  // namespace fileutil_test

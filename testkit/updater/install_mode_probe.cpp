@@ -4,7 +4,8 @@
 // parameters, directory), as UTF-16. With the argument "action-unstartable"
 // the launcher fails as a shell that cannot start the program would; with
 // "action-missing-installer" the real launcher is asked to start a program
-// that is not there.
+// that is not there; with "action-quick-lock" it waits 200 ms for the run
+// lock.
 #include <windows.h>
 
 #include <cwchar>
@@ -52,6 +53,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   }
   if (std::wcsstr(commandLine, L"action-missing-installer") != nullptr) {
     return RunInstallModeWith(&LaunchMissing);
+  }
+  if (std::wcsstr(commandLine, L"action-quick-lock") != nullptr) {
+    return RunInstallModeWith(&RecordLaunch, 200);
   }
   return RunInstallModeWith(&RecordLaunch);
 }
