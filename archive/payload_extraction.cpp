@@ -29,45 +29,48 @@ constexpr DWORD kNormalAndArchive = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHI
 // refused.
 std::int32_t CreateEntryFile(const HeldDirectory& directory, const std::wstring& name,
                              UniqueFileHandle* file) {
-  const auto codeFor = [](Created created) {
+  const auto codeFor = [](CreateOutcome created) {
     switch (created) {
-      case Created::Ok:
+      case CreateOutcome::Ok:
         return ArchiveOk;
-      case Created::Misplaced:
+      case CreateOutcome::Misplaced:
+      case CreateOutcome::MisplacedKept:
         return LinkInEntryPath;
       // Still taken once the file there was removed: a link that leads
       // nowhere, or a name somebody took again meanwhile.
-      case Created::Exists:
+      case CreateOutcome::Exists:
         return LinkInEntryPath;
-      case Created::Failed:
+      case CreateOutcome::Failed:
         break;
     }
     return FileOpenFailed;
   };
-  const Created created = directory.CreateNewFile(name, kNormalAndArchive, file);
-  if (created != Created::Exists) return codeFor(created);
-  switch (directory.RemoveFile(name, nullptr)) {
-    case FileRemoval::Removed:
-    case FileRemoval::Missing:
+  const CreateOutcome created = directory.CreateNewFile(name, kNormalAndArchive, file);
+  if (created != CreateOutcome::Exists) return codeFor(created);
+  switch (directory.RemoveFileNamed(name, nullptr)) {
+    case RemoveOutcome::Removed:
+    case RemoveOutcome::Missing:
       break;
-    case FileRemoval::Link:
+    case RemoveOutcome::Link:
+    case RemoveOutcome::Unjudged:
       return LinkInEntryPath;
-    case FileRemoval::Marked:   // the name stays while another program holds it
-    case FileRemoval::Refused:  // a read-only file stays as it was
+    case RemoveOutcome::Marked:   // the name stays while another program holds it
+    case RemoveOutcome::Refused:  // a read-only file stays as it was
       return FileOpenFailed;
   }
   return codeFor(directory.CreateNewFile(name, kNormalAndArchive, file));
 }
 
-std::int32_t CodeFor(Opened opened) {
+std::int32_t CodeFor(OpenOutcome opened) {
   switch (opened) {
-    case Opened::Ok:
+    case OpenOutcome::Ok:
       return ArchiveOk;
-    case Opened::Link:
+    case OpenOutcome::Link:
+    case OpenOutcome::Unjudged:
       return LinkInEntryPath;
-    case Opened::Missing:
-    case Opened::WrongKind:
-    case Opened::Failed:
+    case OpenOutcome::Missing:
+    case OpenOutcome::WrongKind:
+    case OpenOutcome::Failed:
       break;
   }
   return FileOpenFailed;
@@ -146,9 +149,9 @@ struct WriteStep {
 // is joined by Finish, or by the destructor on any other path out.
 class FileWriter {
  public:
-  FileWriter(const HeldDirectory& staging, const std::wstring& stagingPath, WatchedFiles* watched,
+  FileWriter(const HeldDirectory& staging, std::size_t stagingLength, WatchedFiles* watched,
              EntryHook beforeEntry, BoundedQueue<WriteStep>* queue, ChunkPool* pool)
-      : levels_(staging), stagingLength_(stagingPath.size()), watched_(watched),
+      : levels_(staging), stagingLength_(stagingLength), watched_(watched),
         beforeEntry_(beforeEntry), queue_(queue), pool_(pool) {
     if (watched_ != nullptr) {
       for (WatchedFile& file : *watched_) {
@@ -339,9 +342,9 @@ std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFiles* watched) 
   return ArchiveOk;
 }
 
-bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
-                    const std::wstring& stagingPath, WatchedFiles* watched,
-                    EntryHook beforeEntry) {
+bool ExtractCheckedPayload(ArchiveHandle* archive, const HeldDirectory& staging,
+                           std::size_t stagingLength, WatchedFiles* watched,
+                           EntryHook beforeEntry) {
   if (archive == nullptr || !staging.is_held()) return false;
   EntryInfo info = {};
   if (GetEntryInfo(archive, -1, &info) != ArchiveOk) return false;
@@ -352,7 +355,7 @@ bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
   // inflated.
   BoundedQueue<WriteStep> queue(kInFlight);
   ChunkPool pool;
-  FileWriter writer(staging, stagingPath, watched, beforeEntry, &queue, &pool);
+  FileWriter writer(staging, stagingLength, watched, beforeEntry, &queue, &pool);
   std::int32_t failure = ArchiveOk;
   for (int i = 0; i < count && failure == ArchiveOk; ++i) {
     const std::int32_t described = GetEntryInfo(archive, i, &info);
@@ -388,8 +391,8 @@ bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory
   }
   if (!CreateDirectoryTree(stagingDirectory)) return false;
   HeldDirectory staging;
-  if (HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != Opened::Ok) return false;
-  return ExtractPayload(archive, staging, stagingDirectory);
+  if (HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != OpenOutcome::Ok) return false;
+  return ExtractCheckedPayload(archive, staging, stagingDirectory.size());
 }
 
 bool HoldUnpackedFile(const WatchedFile& watched, HeldFile* held) {
@@ -397,12 +400,12 @@ bool HoldUnpackedFile(const WatchedFile& watched, HeldFile* held) {
   if (!watched.created || levels.empty()) return false;
   const std::wstring name = levels.back();
   levels.pop_back();
-  ObjectKind kind = ObjectKind::Link;
+  ObjectKind kind = ObjectKind::Unknown;
   FILE_STANDARD_INFO standard;
   FileStamp stamp;
-  return held->levels.Reach(levels, false) == Opened::Ok &&
+  return held->levels.Reach(levels, false) == OpenOutcome::Ok &&
          held->levels.Deepest().OpenAny(name, GENERIC_READ, &held->file, &kind,
-                                        FILE_SHARE_READ) == Opened::Ok &&
+                                        FILE_SHARE_READ) == OpenOutcome::Ok &&
          kind == ObjectKind::File &&
          GetFileInformationByHandleEx(held->file.get(), FileStandardInfo, &standard,
                                       sizeof standard) &&

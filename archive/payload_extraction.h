@@ -40,10 +40,10 @@ std::int32_t CheckPayloadEntries(ArchiveHandle* archive, WatchedFiles* watched =
 using EntryHook = void (*)(const std::wstring& name);
 
 // Unpacks every entry of a verified payload that CheckPayloadEntries has
-// passed (the caller asks it first, before anything changes), in index
-// order, below the held
-// staging directory (stagingPath is how the caller names it, ending in a
-// backslash). Nothing is written or judged by a path: each level of an
+// already passed (the caller asks it first, before anything changes), in
+// index order, below the held staging directory (stagingLength: the length
+// of the name the caller gives it, ending in a backslash, against which
+// directory paths are measured). Nothing is written or judged by a path: each level of an
 // entry's name is opened from the held handle of the level above it
 // (fileutil/held_directory.h) and stays held, shared with nobody who would
 // rename it, while the entry's file is created and written; directory
@@ -80,14 +80,14 @@ using EntryHook = void (*)(const std::wstring& name);
 // thread. A failed allocation or thread start ends the process, as
 // everywhere in the program. Writing on this thread instead would give up
 // only the overlap.
-bool ExtractPayload(ArchiveHandle* archive, const HeldDirectory& staging,
-                    const std::wstring& stagingPath, WatchedFiles* watched = nullptr,
-                    EntryHook beforeEntry = nullptr);
+bool ExtractCheckedPayload(ArchiveHandle* archive, const HeldDirectory& staging,
+                           std::size_t stagingLength, WatchedFiles* watched = nullptr,
+                           EntryHook beforeEntry = nullptr);
 
-// The entry check, then the same below the directory at stagingDirectory
-// (ending in a backslash), which is created with its parents and held; a
-// payload the check refuses writes nothing, with the check's code in
-// LastArchiveError.
+// Checks the entries itself (CheckPayloadEntries), then extracts as
+// ExtractCheckedPayload below the directory at stagingDirectory (ending in
+// a backslash), which is created with its parents and held; a payload the
+// check refuses writes nothing, with the check's code in LastArchiveError.
 bool ExtractPayload(ArchiveHandle* archive, const std::wstring& stagingDirectory);
 
 // True when the watched file's path below the root `held` was made on (the

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cwctype>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -17,10 +16,6 @@ namespace {
 
 bool CreateOneDirectory(const std::wstring& longPath) {
   return CreateDirectoryW(longPath.c_str(), nullptr) != 0;
-}
-
-bool IsDriveComponent(const std::wstring& component) {
-  return component.size() == 2 && std::iswalpha(component[0]) && component[1] == L':';
 }
 
 // One directory of the walk: held open while its entries are judged.
@@ -86,28 +81,29 @@ bool CreateDirectoryTree(const std::wstring& path) {
 bool CreateDirectoryTree(const std::wstring& path, CreateDirectoryCall createDirectory) {
   if (IsDirectory(path)) return true;
 
+  const PathRoot root = ParseRoot(path);
   std::wstring work = path;
   std::wstring base;
-  if (IsUncPath(path)) {
-    std::wstring root;
-    SplitUncRoot(work, root);
-    base = ToLongPath(root);
+  std::vector<std::wstring> components;
+  std::size_t first = 0;
+  if (root.kind == RootKind::Share) {
+    std::wstring server;
+    SplitUncRoot(work, server);
+    base = ToLongPath(server);
+    SplitComponents(work, components);
   } else {
     base = LongPathPrefix;
     if (HasPrefix(work, LongPathPrefix)) work.erase(0, LongPathPrefix.size());
-  }
-
-  std::vector<std::wstring> components;
-  SplitComponents(work, components);
-  std::size_t first = 0;
-  if (!components.empty() && IsDriveComponent(components[0])) {
-    base += components[0];
-    first = 1;
-  } else if (components.empty() && !IsUncPath(path)) {
-    // An empty path, a lone backslash or a bare long-path prefix names no
-    // drive, server or directory; calling it created would send the
-    // caller's files to wherever it then resolves.
-    return false;
+    SplitComponents(work, components);
+    if (root.kind == RootKind::Drive) {
+      base += components[0];
+      first = 1;
+    } else if (components.empty()) {
+      // An empty path, a lone backslash or a bare long-path prefix names no
+      // drive, server or directory; calling it created would send the
+      // caller's files to wherever it then resolves.
+      return false;
+    }
   }
 
   // Every level is asked for, existing or not: one call per level answers
@@ -130,7 +126,7 @@ bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool contin
   const ACCESS_MASK extraAccess = ProtectionAccess(protection);
 
   HeldDirectory top;
-  if (HeldDirectory::OpenLast(root, extraAccess, &top) != Opened::Ok) return false;
+  if (HeldDirectory::OpenLast(root, extraAccess, &top) != OpenOutcome::Ok) return false;
   if (!Protect(top, longRoot, protection, report)) return false;
   // The levels are kept on an explicit stack rather than the call stack, so
   // that no depth of nesting the file system allows can exhaust the
@@ -163,7 +159,7 @@ bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool contin
     if (listedAsDirectory) {
       HeldDirectory sub;
       switch (level.directory.OpenDirectory(name, false, extraAccess, &sub)) {
-        case Opened::Ok:
+        case OpenOutcome::Ok:
           if (!Protect(sub, child, protection, report)) {
             level.Keep(KeptBecause::KeptBelow);
             continue;
@@ -174,25 +170,26 @@ bool ApplyToTree(const std::wstring& root, const TreeAction& action, bool contin
           }
           ok = false;
           break;
-        case Opened::Link:
+        case OpenOutcome::Link:
           level.Keep(KeptBecause::Link);
           continue;
-        case Opened::Missing:  // gone since it was listed: it cannot be walked
+        case OpenOutcome::Missing:  // gone since it was listed: it cannot be walked
           ok = false;
           break;
-        case Opened::WrongKind:
-        case Opened::Failed:
+        case OpenOutcome::Unjudged:
+        case OpenOutcome::WrongKind:
+        case OpenOutcome::Failed:
           level.Keep(KeptBecause::Unjudged);
           continue;
       }
     } else {
       UniqueFileHandle file;
-      ObjectKind kind = ObjectKind::Link;
-      const Opened opened = level.directory.OpenAny(name, FILE_READ_ATTRIBUTES, &file, &kind);
-      if (opened == Opened::Missing) continue;  // gone since it was listed
-      if (opened != Opened::Ok || kind != ObjectKind::File) {
-        level.Keep(opened == Opened::Ok && kind == ObjectKind::Link ? KeptBecause::Link
-                                                                     : KeptBecause::Unjudged);
+      ObjectKind kind = ObjectKind::Unknown;
+      const OpenOutcome opened = level.directory.OpenAny(name, FILE_READ_ATTRIBUTES, &file, &kind);
+      if (opened == OpenOutcome::Missing) continue;  // gone since it was listed
+      if (opened != OpenOutcome::Ok || kind != ObjectKind::File) {
+        level.Keep(opened == OpenOutcome::Ok && kind == ObjectKind::Link ? KeptBecause::Link
+                                                                         : KeptBecause::Unjudged);
         continue;
       }
       file.reset();

@@ -197,8 +197,8 @@ class TreeWalkTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    EXPECT_TRUE(fileutil_test::RemoveLink(temp_.Join(L"d\\link")));
-    EXPECT_TRUE(fileutil_test::RemoveLink(temp_.Join(L"d\\e\\file-link")));
+    EXPECT_TRUE(fileutil_test::RemoveTestLink(temp_.Join(L"d\\link")));
+    EXPECT_TRUE(fileutil_test::RemoveTestLink(temp_.Join(L"d\\e\\file-link")));
   }
 
   std::size_t IndexOf(const std::wstring& relative, bool isDirectoryPass) {

@@ -106,8 +106,13 @@ bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-bool IsBelowFinalPath(const std::wstring& path, const std::wstring& directory) {
-  if (directory.empty()) return false;
+bool SameFinalPathForm(const std::wstring& a, const std::wstring& b) {
+  const auto dos = [](const std::wstring& path) { return path.compare(0, 4, L"\\\\?\\") == 0; };
+  return !a.empty() && !b.empty() && dos(a) == dos(b);
+}
+
+bool MayLieBelowFinalPath(const std::wstring& path, const std::wstring& directory) {
+  if (!SameFinalPathForm(path, directory)) return true;
   // A volume root's final path already ends in its backslash.
   const std::wstring prefix = directory.back() == L'\\' ? directory : directory + L'\\';
   return path.size() > prefix.size() &&

@@ -43,13 +43,21 @@ struct FileStamp {
 bool ReadFileStamp(HANDLE file, FileStamp* stamp);
 
 // The path the system resolves the open object to, every link followed, as
-// "\\?\X:\..." ("\\?\UNC\..." on a share, the volume's device name where it
-// has no drive letter); empty when it cannot tell.
+// "\\?\X:\..." ("\\?\UNC\..." on a share); where the system gives no such
+// name (a volume without a drive letter), the volume's device form
+// "\Device\...", which compares only with paths of that form; empty when
+// it cannot tell. Under Wine, which gives no name past MAX_PATH, the
+// object's own name "\??\X:\..." is brought to the first form.
 std::wstring FinalPathOf(HANDLE object);
 
-// True when `path` lies strictly below `directory`, both final paths as
-// FinalPathOf gives them; case is ignored as the file system ignores it.
-bool IsBelowFinalPath(const std::wstring& path, const std::wstring& directory);
+// Whether two final paths are in one form and so can be compared.
+bool SameFinalPathForm(const std::wstring& a, const std::wstring& b);
+
+// False only when `path` is known to lie elsewhere than strictly below
+// `directory`, both final paths as FinalPathOf gives them, case ignored as
+// the file system ignores it: paths that are empty or in different forms
+// may lie below, as far as anybody can tell.
+bool MayLieBelowFinalPath(const std::wstring& path, const std::wstring& directory);
 
 // The platform's ordinal comparison that ignores case, as names compare on
 // the file systems the program writes to.

@@ -9,12 +9,15 @@ bool IsLinkReparsePoint(DWORD attributes, DWORD reparseTag) {
 ObjectKind JudgeOpenedName(HANDLE object, const std::wstring& directoryFinalPath,
                            const std::wstring& name, std::wstring* finalPath) {
   FILE_ATTRIBUTE_TAG_INFO tag;
-  if (!GetFileInformationByHandleEx(object, FileAttributeTagInfo, &tag, sizeof tag) ||
-      IsLinkReparsePoint(tag.FileAttributes, tag.ReparseTag)) {
-    return ObjectKind::Link;
+  if (!GetFileInformationByHandleEx(object, FileAttributeTagInfo, &tag, sizeof tag)) {
+    return ObjectKind::Unknown;
   }
+  if (IsLinkReparsePoint(tag.FileAttributes, tag.ReparseTag)) return ObjectKind::Link;
   const std::wstring actual = FinalPathOf(object);
-  if (actual.empty() || directoryFinalPath.empty() || name.empty()) return ObjectKind::Link;
+  if (actual.empty() || directoryFinalPath.empty() || name.empty() ||
+      !SameFinalPathForm(actual, directoryFinalPath)) {
+    return ObjectKind::Unknown;
+  }
   std::wstring expected = directoryFinalPath;
   if (expected.back() != L'\\') expected += L'\\';
   expected += name;

@@ -26,9 +26,10 @@ bool IsLinkReparsePoint(DWORD attributes, DWORD reparseTag);
 enum class ObjectKind {
   File,
   Directory,
-  // A link by the rule above, or an object that cannot be told apart from
-  // one (its attributes or final path cannot be read).
-  Link,
+  Link,     // a link by the rule above
+  Unknown,  // its attributes or final path cannot be read, or the final
+            // paths cannot be compared (they came in different forms): it
+            // cannot be told from a link, and callers refuse it as one
 };
 
 // What `object`, opened without following a final link as `name` (one

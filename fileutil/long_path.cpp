@@ -25,26 +25,40 @@ bool IsUncPath(const std::wstring& path) {
   return HasPrefix(path, UncPathPrefix) && !HasPrefix(path, LongPathPrefix);
 }
 
-std::size_t RootLength(const std::wstring& path) {
+PathRoot ParseRoot(const std::wstring& path) {
+  PathRoot root;
   std::size_t at = 0;
   int components = 1;
   if (HasPrefix(path, LongUncPathPrefix)) {
+    root.kind = RootKind::Share;
     at = LongUncPathPrefix.size();
     components = 2;
   } else if (HasPrefix(path, LongPathPrefix)) {
     at = LongPathPrefix.size();
+    const bool drive = path.size() >= at + 2 && path[at + 1] == L':' &&
+                       (path.size() == at + 2 || path[at + 2] == kSeparator);
+    root.kind = drive ? RootKind::Drive : RootKind::Device;
   } else if (HasPrefix(path, UncPathPrefix)) {
     at = UncPathPrefix.size();
     components = 2;
+    const std::wstring::size_type serverEnd = path.find(kSeparator, at);
+    const std::wstring server = path.substr(at, serverEnd == std::wstring::npos ? std::wstring::npos
+                                                                                 : serverEnd - at);
+    root.kind = server == L"." || server == L"?" ? RootKind::Device : RootKind::Share;
   } else if (path.size() < 2 || path[1] != L':') {
-    return 0;
+    return root;
+  } else if (path.size() == 2 || path[2] == kSeparator) {
+    root.kind = RootKind::Drive;
   }
   for (; components > 0 && at < path.size(); --components) {
     const std::wstring::size_type separator = path.find(kSeparator, at);
     at = separator == std::wstring::npos ? path.size() : separator + 1;
   }
-  return at;
+  root.length = at;
+  return root;
 }
+
+std::size_t RootLength(const std::wstring& path) { return ParseRoot(path).length; }
 
 std::wstring JoinPath(const std::wstring& base, const std::wstring& name) {
   std::wstring joined;

@@ -19,10 +19,25 @@ extern const std::wstring UncPathPrefix;      // "\\"
 bool HasPrefix(const std::wstring& text, const std::wstring& prefix);
 // "\\?\UNC\..." or "\\..." that is not otherwise in long form.
 bool IsUncPath(const std::wstring& path);
-// The length of the root a path begins with, its backslash included when
-// it has one: "X:\", "\\server\share\", "\\?\X:\" (or whatever first
-// component follows "\\?\"), "\\?\UNC\server\share\"; 0 when it begins
-// with none (a relative path).
+// The kinds of root a path can begin with.
+enum class RootKind {
+  None,    // a relative path: "dir", "\dir", "X:dir"
+  Drive,   // "X:\", "\\?\X:\", and a bare "X:"
+  Share,   // "\\server\share\", "\\?\UNC\server\share\"
+  Device,  // "\\.\..." or "\\?\" before anything else (a volume, a device)
+};
+
+struct PathRoot {
+  RootKind kind = RootKind::None;
+  // Its length, its backslash included when it has one: "X:\",
+  // "\\server\share\", "\\?\X:\" (or whatever first component follows
+  // "\\?\"), "\\?\UNC\server\share\"; 0 for none.
+  std::size_t length = 0;
+};
+
+// The program's one parser of roots.
+PathRoot ParseRoot(const std::wstring& path);
+// ParseRoot(path).length.
 std::size_t RootLength(const std::wstring& path);
 // base + "\" + name, looking at neither.
 std::wstring JoinPath(const std::wstring& base, const std::wstring& name);

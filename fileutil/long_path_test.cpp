@@ -59,15 +59,22 @@ INSTANTIATE_TEST_SUITE_P(
 // Staging checks and directory opens take what follows the root as the
 // path's own components: a root measured short would let "X:" or a share's
 // root pass as a directory below it.
-TEST(RootLengthTest, CoversTheDriveOrShareAndItsBackslash) {
+TEST(ParseRootTest, TellsTheKindAndCoversItsBackslash) {
+  using K = RootKind;
   const struct {
     const wchar_t* path;
+    RootKind kind;
     std::size_t length;
-  } cases[] = {{L"C:\\x\\y", 3},       {L"C:", 2},        {L"\\\\srv\\share\\x", 12},
-               {L"\\\\?\\C:\\x", 7},     {L"\\\\?\\C:", 6}, {L"\\\\?\\UNC\\srv\\share\\x", 18},
-               {L"x\\y", 0},            {L"\\x", 0}};
+  } cases[] = {{L"C:\\x\\y", K::Drive, 3},           {L"C:", K::Drive, 2},
+               {L"\\\\srv\\share\\x", K::Share, 12}, {L"\\\\?\\C:\\x", K::Drive, 7},
+               {L"\\\\?\\C:", K::Drive, 6},          {L"\\\\?\\UNC\\srv\\share\\x", K::Share, 18},
+               {L"x\\y", K::None, 0},                 {L"\\x", K::None, 0},
+               {L"C:x", K::None, 3},                  {L"\\\\.\\C:\\x", K::Device, 7},
+               {L"\\\\?\\Volume{1}\\x", K::Device, 14}};
   for (const auto& c : cases) {
-    EXPECT_EQ(RootLength(c.path), c.length) << testkit::Narrow(c.path);
+    const PathRoot root = ParseRoot(c.path);
+    EXPECT_EQ(root.kind, c.kind) << testkit::Narrow(c.path);
+    EXPECT_EQ(root.length, c.length) << testkit::Narrow(c.path);
   }
 }
 

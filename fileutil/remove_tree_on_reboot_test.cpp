@@ -49,8 +49,8 @@ class RemoveTreeOnRebootTest : public ::testing::Test {
   void TearDown() override {
     Restore();
     if (!tree_.empty()) {
-      EXPECT_TRUE(fileutil_test::RemoveLink(tree_ + L"\\holder\\link"));
-      EXPECT_TRUE(fileutil_test::RemoveLink(tree_ + L"\\holder\\file-link"));
+      EXPECT_TRUE(fileutil_test::RemoveTestLink(tree_ + L"\\holder\\link"));
+      EXPECT_TRUE(fileutil_test::RemoveTestLink(tree_ + L"\\holder\\file-link"));
     }
   }
 

@@ -10,6 +10,7 @@
 #include "fileutil/directory_tree.h"
 #include "fileutil/held_directory.h"
 #include "fileutil/long_path.h"
+#include "fileutil/staging_location.h"
 #include "updater/exit_codes.h"
 #include "updater/installation_state.h"
 #include "updater/package_record.h"
@@ -69,26 +70,26 @@ bool HasDigest(HANDLE file, const Sha256::Digest& expected) {
 // The record applies when this updater is the file prepare checked and
 // scheduled; without one (a prepare by an earlier version of the program,
 // or a record of another update) the package is not checked, as before.
-PackageCheck CheckPackage(const std::wstring& modulePath, const std::wstring& updaterDirectory,
+PackageCheck CheckPackage(const std::wstring& modulePath, const StagingLocation& own,
                           HeldPackage* held, const wchar_t** why) {
   PackageRecord record;
-  FileStamp own;
-  UniqueFileHandle self(CreateFileW(ToLongPath(modulePath).c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!ReadPackageRecord(&record) || !self || !ReadFileStamp(self.get(), &own) ||
-      own != record.updater) {
+  FileStamp self;
+  UniqueFileHandle image(CreateFileW(ToLongPath(modulePath).c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!ReadPackageRecord(&record) || !image || !ReadFileStamp(image.get(), &self) ||
+      self != record.updater) {
     return PackageCheck::Unrecorded;
   }
-  ObjectKind kind = ObjectKind::Link;
-  Opened opened = HeldDirectory::OpenLast(updaterDirectory, 0, &held->directory);
-  if (opened == Opened::Ok && record.hasPackage) {
+  ObjectKind kind = ObjectKind::Unknown;
+  OpenOutcome opened = HeldDirectory::OpenLast(own.longForm(), 0, &held->directory);
+  if (opened == OpenOutcome::Ok && record.hasPackage) {
     opened = held->directory.OpenAny(L"letterwing.msi", GENERIC_READ, &held->file, &kind,
                                      FILE_SHARE_READ);
   }
-  *why = !record.hasPackage             ? L"the prepared payload had none"
-         : opened == Opened::Missing    ? L"it is not there"
-         : opened != Opened::Ok         ? L"it cannot be opened for reading alone"
+  *why = !record.hasPackage               ? L"the prepared payload had none"
+         : opened == OpenOutcome::Missing ? L"it is not there"
+         : opened != OpenOutcome::Ok      ? L"it cannot be opened for reading alone"
          : kind != ObjectKind::File     ? L"it is a link, or cannot be told from one"
          : !HasDigest(held->file.get(), record.packageDigest)
              ? L"its SHA-256 is not the one recorded"
@@ -125,6 +126,15 @@ int RunInstallModeWith(InstallerLauncher launch, DWORD lockWaitMilliseconds) {
   const std::wstring ownPath(modulePath, length);
   std::wstring updaterDirectory = ownPath;
   RemoveLastComponent(updaterDirectory);
+  // Parsed once; the file calls below take the location. An updater right
+  // in a volume's root would otherwise take the volume for its directory,
+  // and register all of it for deletion.
+  StagingLocation own;
+  if (!StagingLocation::Parse(updaterDirectory, &own)) {
+    DebugTrace(L"action: the updater's own directory %s is not a directory below a drive or "
+               L"share root\n", updaterDirectory.c_str());
+    return kExitNoModulePath;
+  }
   // A prepare that is still writing this tree would otherwise have its
   // files handed to the installer, or registered for deletion. The update
   // is not used up: RunOnce has deleted, or deletes once this run ends,
@@ -152,7 +162,7 @@ int RunInstallModeWith(InstallerLauncher launch, DWORD lockWaitMilliseconds) {
   // stays held until the installer has ended.
   HeldPackage package;
   const wchar_t* differs = nullptr;
-  const PackageCheck check = CheckPackage(ownPath, updaterDirectory, &package, &differs);
+  const PackageCheck check = CheckPackage(ownPath, own, &package, &differs);
   if (check == PackageCheck::Unrecorded) {
     DebugTrace(L"action: no package record for this updater (a prepare by an earlier version): "
                L"the package is not checked\n");
@@ -219,7 +229,7 @@ int RunInstallModeWith(InstallerLauncher launch, DWORD lockWaitMilliseconds) {
   if (protection.descriptor == nullptr) {
     DebugTrace(L"action: the access list could not be made: nothing is to be deleted\n");
   } else {
-    const bool walked = RemoveTreeOnReboot(updaterDirectory, &protection, &report);
+    const bool walked = RemoveTreeOnReboot(own.longForm(), &protection, &report);
     DebugTrace(L"action: directories given the access list: %u\n",
                static_cast<unsigned>(report.protectedDirectories));
     if (walked) {

@@ -12,6 +12,7 @@
 #include "fileutil/held_directory.h"
 #include "fileutil/long_path.h"
 #include "fileutil/restart_list.h"
+#include "fileutil/staging_location.h"
 #include "pack/update_pack.h"
 #include "updater/exit_codes.h"
 #include "updater/install_mode.h"
@@ -19,23 +20,6 @@
 #include "updater/runonce_entry.h"
 
 namespace {
-
-bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-// "X:\..." or "\\server\share..." with a server that is neither "." nor "?"
-// (device namespaces): the forms that name the same place from any current
-// directory, as the RunOnce command must at logon.
-bool IsFullyQualified(const std::wstring& path) {
-  if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\') {
-    return true;
-  }
-  if (!HasPrefix(path, UncPathPrefix)) return false;
-  const std::wstring::size_type serverEnd = path.find(L'\\', UncPathPrefix.size());
-  if (serverEnd == std::wstring::npos || serverEnd == UncPathPrefix.size()) return false;
-  const std::wstring server = path.substr(UncPathPrefix.size(), serverEnd - UncPathPrefix.size());
-  if (server == L"." || server == L"?") return false;
-  return serverEnd + 1 < path.size() && path[serverEnd + 1] != L'\\';
-}
 
 // The sub-directory must keep the scheduled updater inside the staging
 // directory and must not close the quoted path of the command line.
@@ -49,40 +33,12 @@ bool IsUsableSubDirectory(const std::wstring& subDirectory) {
 // named alike in every form: it is created through the long form, which
 // keeps "." and a name's trailing dots and blanks, and written into through
 // the ordinary form, which drops them (two places, one perhaps a link
-// planted beside the other). No component may be a device, hold a
-// character Windows cannot store, or climb with "..". A volume root is
-// refused too: install mode would take "X:" for the directory of an
-// updater staged right in it, which in long form is the volume itself.
-bool IsPlainDirectoryBelowRoot(const std::wstring& stagingDirectory) {
-  const std::wstring below = stagingDirectory.substr(RootLength(stagingDirectory));
-  std::vector<std::wstring> components;
-  SplitComponents(below, components);
-  if (components.empty()) return false;
-  for (const std::wstring& component : components) {
-    if (component == L".") return false;
-  }
-  return IsSafeEntryName(std::wstring_view(below));
-}
-
-// Whether the staging directory's drive letter names a place that is there
-// at logon and at the restart, when the scheduled updater runs and its
-// deletions are carried out by path: not a SUBST letter (the system's
-// names it as another path: "\??\..."), nor a network or removable drive.
-// Paths that begin with no drive letter pass.
-bool IsOnAFixedDrive(const std::wstring& stagingDirectory) {
-  if (!(stagingDirectory.size() >= 3 && IsDriveLetter(stagingDirectory[0]) &&
-        stagingDirectory[1] == L':')) {
-    return true;
-  }
-  const wchar_t drive[] = {stagingDirectory[0], L':', L'\0'};
-  const wchar_t root[] = {stagingDirectory[0], L':', L'\\', L'\0'};
-  wchar_t target[MAX_PATH + 1] = {};
-  if (QueryDosDeviceW(drive, target, MAX_PATH) != 0 && std::wstring_view(target).rfind(L"\\??\\", 0) == 0) {
-    return false;
-  }
-  const UINT type = GetDriveTypeW(root);
-  return type != DRIVE_REMOTE && type != DRIVE_REMOVABLE && type != DRIVE_CDROM &&
-         type != DRIVE_NO_ROOT_DIR;
+// planted beside the other). No component may be a device or hold a
+// character Windows cannot store. (StagingLocation refuses the rest: a
+// relative path, a device namespace, "." and "..", and a volume root,
+// which install mode would take, as "X:", for the volume itself.)
+bool IsPlainDirectory(const StagingLocation& location) {
+  return IsSafeEntryName(std::wstring_view(location.below()));
 }
 
 // One line for an operator on why the pack was not unpacked and scheduled.
@@ -118,17 +74,19 @@ void TraceUnpackFailure(std::int32_t result) {
   }
 }
 
-const wchar_t* PackRemovalText(FileRemoval removal) {
+const wchar_t* PackRemovalText(RemoveOutcome removal) {
   switch (removal) {
-    case FileRemoval::Removed:
+    case RemoveOutcome::Removed:
       return L"deleted";
-    case FileRemoval::Marked:
+    case RemoveOutcome::Marked:
       return L"marked for deletion: another program still holds it";
-    case FileRemoval::Link:
+    case RemoveOutcome::Link:
       return L"kept: its path now leads through a link";
-    case FileRemoval::Missing:
+    case RemoveOutcome::Unjudged:
+      return L"kept: its name cannot be told from a link";
+    case RemoveOutcome::Missing:
       return L"gone already";
-    case FileRemoval::Refused:
+    case RemoveOutcome::Refused:
       return L"kept: another file, read-only or in use";
   }
   return L"kept";
@@ -136,12 +94,12 @@ const wchar_t* PackRemovalText(FileRemoval removal) {
 
 }  // namespace
 
-std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& stagingDirectory,
+std::int32_t UnpackUpdatePack(const std::wstring& packPath, const StagingLocation& location,
                               const std::wstring& subDirectory, StagedUpdate* staged,
                               EntryHook beforeEntry) {
   StagedUpdate unused;
   if (staged == nullptr) staged = &unused;
-  UpdatePack pack(packPath, stagingDirectory);
+  UpdatePack pack(packPath, location.display());
   if (pack.archive == nullptr) {
     return kPackNotLoaded;
   }
@@ -159,31 +117,23 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
   // Held from here on: everything below it is written and judged through
   // this handle, never by a path.
   HeldDirectory& staging = staged->staging;
-  if (HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != Opened::Ok &&
-      (!CreateDirectoryTree(stagingDirectory) ||
-       HeldDirectory::OpenRoot(stagingDirectory, 0, &staging) != Opened::Ok)) {
-    return kExtractionFailed;
-  }
+  if (location.Hold(true, &staging) != OpenOutcome::Ok) return kExtractionFailed;
   // Extraction would replace the very pack it reads from: at an entry's
   // path the pack is deleted and the new file may even get its identity.
   // A pack whose place cannot be told cannot be shown to lie elsewhere.
-  if (pack.packFinalPath.empty() || IsBelowFinalPath(pack.packFinalPath, staging.finalPath())) {
-    return kPackInsideStaging;
-  }
+  if (MayLieBelowFinalPath(pack.packFinalPath, staging.finalPath())) return kPackInsideStaging;
   // An install that ran on an earlier tree here registered that tree for
   // deletion at the next restart: the restart would delete this update's
   // files before its logon. Those deletions go; anything else in the list
   // stays as it was.
-  std::wstring directory = stagingDirectory;
-  while (!directory.empty() && directory.back() == L'\\') directory.pop_back();
   std::size_t cancelled = 0;
-  if (!CancelPendingDeletionsBelow({PendingFormOf(directory), PendingFormOf(staging.finalPath())},
-                                   &cancelled)) {
+  if (!CancelPendingDeletionsBelow(
+          {PendingFormOf(location.longForm()), PendingFormOf(staging.finalPath())}, &cancelled)) {
     return kRestartListNotCleared;
   }
   if (cancelled != 0) {
     DebugTrace(L"prepare: cancelled %u deletions registered for the restart below %s\n",
-               static_cast<unsigned>(cancelled), directory.c_str());
+               static_cast<unsigned>(cancelled), location.display().c_str());
   }
   // An install scheduled by an earlier prepare would otherwise run at the
   // next logon on a tree this one is about to change, also when this one
@@ -191,7 +141,8 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
   if (!RemoveRunOnceValues()) {
     return kScheduleNotCleared;
   }
-  if (!ExtractPayload(pack.archive, staging, stagingDirectory, &watched, beforeEntry)) {
+  if (!ExtractCheckedPayload(pack.archive, staging, location.display().size(), &watched,
+                             beforeEntry)) {
     const std::int32_t code = LastArchiveError;
     return code != 0 ? code : kExtractionFailed;
   }
@@ -215,27 +166,20 @@ std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& 
 
 int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::wstring& packPath,
                        const std::wstring& subDirectory, const PrepareSeams& seams) {
-  std::wstring stagingDirectory = stagingDirectoryArgument;
-  // "\\?\UNC\server\share" is the long form of "\\server\share"; dropping
-  // only "\\?\" would leave the relative "UNC\server\share".
-  if (HasPrefix(stagingDirectory, LongUncPathPrefix)) {
-    stagingDirectory.replace(0, LongUncPathPrefix.size(), UncPathPrefix);
-  } else {
-    StripLongPathPrefix(stagingDirectory);
-  }
-  stagingDirectory += L'\\';
   // Nothing is read or written for a staging directory that depends on the
   // current directory, is no plain directory below a root or may not be
   // there when the update runs, for a sub-directory that cannot be
   // scheduled, for an updater path that install mode could not use, or for
-  // a pack path the platform cannot resolve.
-  if (!IsFullyQualified(stagingDirectory) || !IsPlainDirectoryBelowRoot(stagingDirectory)) {
+  // a pack path the platform cannot resolve. The argument is parsed here,
+  // once; every later step takes the location.
+  StagingLocation location;
+  if (!StagingLocation::Parse(stagingDirectoryArgument, &location) || !IsPlainDirectory(location)) {
     DebugTrace(L"prepare: refused the staging directory \"%s\": not a directory below a drive "
                L"or share root, or a component that is a device, holds a character Windows "
                L"cannot store or ends in a dot or blank\n", stagingDirectoryArgument.c_str());
     return kExitPackFailed;
   }
-  if (!IsOnAFixedDrive(stagingDirectory)) {
+  if (!location.IsOnAFixedDrive()) {
     DebugTrace(L"prepare: refused the staging directory \"%s\": its drive is a SUBST, network "
                L"or removable drive, which may not be there at the next logon or restart\n",
                stagingDirectoryArgument.c_str());
@@ -245,7 +189,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
     DebugTrace(L"prepare: refused the sub-directory \"%s\"\n", subDirectory.c_str());
     return kExitPackFailed;
   }
-  if ((stagingDirectory + subDirectory + L"\\updater.exe").size() > kLongestUpdaterPath) {
+  if ((location.display() + subDirectory + L"\\updater.exe").size() > kLongestUpdaterPath) {
     DebugTrace(L"prepare: refused: the scheduled updater's path would have %u characters or more\n",
                static_cast<unsigned>(kLongestUpdaterPath + 1));
     return kExitPackFailed;
@@ -275,7 +219,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   }
   StagedUpdate staged;
   const std::int32_t unpacked =
-      UnpackUpdatePack(pack, stagingDirectory, subDirectory, &staged, seams.beforeEntry);
+      UnpackUpdatePack(pack, location, subDirectory, &staged, seams.beforeEntry);
   if (unpacked != 0) {
     TraceUnpackFailure(unpacked);
     return kExitPackFailed;
@@ -285,7 +229,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
     DebugTrace(L"prepare: the package's record could not be written\n");
     return kExitRunOnceFailed;
   }
-  const std::wstring command = ComposeRunOnceCommand(stagingDirectory, subDirectory);
+  const std::wstring command = ComposeRunOnceCommand(location.display(), subDirectory);
   if (!seams.writeRunOnce(kRunOnceValueName, command)) {
     DebugTrace(L"prepare: the RunOnce value could not be written\n");
     return kExitRunOnceFailed;
@@ -299,7 +243,7 @@ int RunPrepareModeWith(const std::wstring& stagingDirectoryArgument, const std::
   // behind rather than failing an update that is scheduled.
   if (staged.packRead) {
     DebugTrace(L"prepare: the pack was %s\n",
-               PackRemovalText(RemoveFileAt(pack, &*staged.packRead)));
+               PackRemovalText(RemoveFileViaParent(pack, &*staged.packRead)));
   } else {
     DebugTrace(L"prepare: the pack was kept: the platform did not identify the file read\n");
   }

@@ -8,6 +8,7 @@
 #include "archive/payload_extraction.h"
 #include "fileutil/file_identity.h"
 #include "fileutil/held_directory.h"
+#include "fileutil/staging_location.h"
 #include "updater/package_record.h"
 #include "updater/run_lock.h"
 #include "updater/runonce_entry.h"
@@ -89,8 +90,8 @@ struct StagedUpdate {
   std::optional<FileStamp> packRead;
 };
 
-// Loads, verifies and unpacks the pack; stagingDirectory ends with a
-// backslash. The staging directory is created when missing and held; once
+// Loads, verifies and unpacks the pack into the staging directory at
+// `location`. The staging directory is created when missing and held; once
 // the pack has loaded, and before the first entry is written, the
 // deletions registered for the restart below the staging directory are
 // cancelled and the RunOnce values of an earlier prepare removed. 0 on
@@ -116,6 +117,6 @@ constexpr std::int32_t kScheduleNotCleared = 0x40000000;
 constexpr std::int32_t kPackInsideStaging = 0x50000000;
 constexpr std::int32_t kUpdaterNotInPayload = 0x60000000;
 constexpr std::int32_t kRestartListNotCleared = 0x70000000;
-std::int32_t UnpackUpdatePack(const std::wstring& packPath, const std::wstring& stagingDirectory,
+std::int32_t UnpackUpdatePack(const std::wstring& packPath, const StagingLocation& location,
                               const std::wstring& subDirectory, StagedUpdate* staged = nullptr,
                               EntryHook beforeEntry = nullptr);

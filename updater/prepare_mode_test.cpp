@@ -46,22 +46,29 @@ class PrepareModeTest : public ::testing::Test {
 
   // Runs prepare mode with the staging directory argument given and the
   // working directory given (created first, as the product does).
+  // With `trace`, runs it as a debugger and collects the program's trace.
   DWORD RunPrepare(const std::wstring& stagingArgument, const std::wstring& workingDirectory,
                    const std::wstring& subDirectory = kSubDirectory,
-                   const std::wstring& packArgument = std::wstring()) {
+                   const std::wstring& packArgument = std::wstring(),
+                   std::wstring* trace = nullptr) {
     CreateDirectoryW(workingDirectory.c_str(), nullptr);
     // A backslash before a closing quote escapes it; doubling it passes one.
     std::wstring quoted = stagingArgument;
     if (!quoted.empty() && quoted.back() == L'\\') quoted += L'\\';
     std::wstring sub;
     for (const wchar_t c : subDirectory) sub += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
-    const testkit::ProgramRun run = testkit::RunProgram(
-        program_,
-        L"prepare \"" + quoted + L"\" \"" + (packArgument.empty() ? pack_ : packArgument) +
-            L"\" \"" + sub + L"\"",
-        workingDirectory);
+    const std::wstring arguments = L"prepare \"" + quoted + L"\" \"" +
+                                   (packArgument.empty() ? pack_ : packArgument) + L"\" \"" +
+                                   sub + L"\"";
+    const testkit::ProgramRun run =
+        trace == nullptr
+            ? testkit::RunProgram(program_, arguments, workingDirectory)
+            : testkit::RunProgramUnderDebugger(program_, arguments, workingDirectory);
     EXPECT_TRUE(run.started) << testkit::LastErrorText(run.startError);
     EXPECT_FALSE(run.timedOut);
+    for (const std::wstring& line : run.debugOutput) {
+      if (trace != nullptr) *trace += line;
+    }
     return run.exitCode;
   }
 
@@ -315,10 +322,10 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"ASquatOutsideThePrivateNamespace", LockCase::Event, nullptr, nullptr, nullptr}),
     [](const ::testing::TestParamInfo<LockCase>& param) { return std::string(param.param.name); });
 
-// Two prepares of one staging directory started together: the slow one
-// writes its updater first and its package last, so that, without the
-// lock, the quick one would finish in between. Whatever is scheduled runs
-// on one payload whole.
+// Two prepares of one staging directory, the quick one started while the
+// slow one works: the slow one writes its updater first and its package
+// last, so that, without the lock, the quick one would finish in between.
+// Whatever is scheduled runs on one payload whole.
 TEST_F(PrepareModeTest, TwoRunsAtOnceNeverScheduleAMixedTree) {
   const std::wstring slowPack = scratch_.Join(L"slow.pack");
   ASSERT_TRUE(CopyFileW(packtest::TestPackPath(L"slow.pack").c_str(), slowPack.c_str(), FALSE));
@@ -330,6 +337,15 @@ TEST_F(PrepareModeTest, TwoRunsAtOnceNeverScheduleAMixedTree) {
                                                  L"\" \"" + kSubDirectory + L"\"")
                    .exitCode;
   });
+  // The quick one starts once the slow one has written its updater, and so
+  // holds the lock and has its bulk and its package still to write.
+  const std::wstring slowUpdater = staging_ + L"\\" + kSubDirectory + L"\\updater.exe";
+  std::string written;
+  for (int wait = 0; wait < 6000 && written != "MZ slow\n"; ++wait) {
+    if (!testkit::ReadFileBytes(slowUpdater, &written)) written.clear();
+    Sleep(10);
+  }
+  EXPECT_EQ(written, "MZ slow\n") << "the slow run never wrote its updater";
   const DWORD quickCode = RunPrepare(staging_, staging_);
   slow.join();
   EXPECT_EQ(slowCode, 0u);
@@ -351,6 +367,7 @@ struct ArgumentCase {
   const wchar_t* staging;       // relative to the scratch directory; null: the staging directory
   const wchar_t* subDirectory;
   const wchar_t* pack;          // the pack argument; null: the pack
+  const wchar_t* traced = nullptr;  // the refusal's trace line, where the code alone cannot tell
 };
 
 class PrepareModeArgumentTest : public PrepareModeTest,
@@ -374,20 +391,18 @@ TEST_P(PrepareModeArgumentTest, Gives141AndChangesNothing) {
     ASSERT_TRUE(fileutil_test::MakeSubstDrive(subst, scratch_.path())) << testkit::LastErrorText();
     staging.replace(0, 2, subst);
   }
-  EXPECT_EQ(RunPrepare(staging, staging_, c.subDirectory, c.pack == nullptr ? L"" : c.pack),
+  std::wstring trace;
+  EXPECT_EQ(RunPrepare(staging, staging_, c.subDirectory, c.pack == nullptr ? L"" : c.pack,
+                       c.traced == nullptr ? nullptr : &trace),
             static_cast<DWORD>(kExitPackFailed));
   if (!subst.empty()) fileutil_test::RemoveSubstDrive(subst);
+  if (c.traced != nullptr) {
+    EXPECT_NE(trace.find(c.traced), std::wstring::npos) << testkit::Narrow(trace);
+  }
   EXPECT_EQ(testkit::ListDirectory(staging_), L"planted");
   EXPECT_TRUE(testkit::FileExists(pack_));
   ExpectEarlierScheduleKept();
 }
-
-// Past 1,100 characters, longer than the system's short-name expansion takes.
-const std::wstring kLongPackPath = [] {
-  std::wstring path = L"C:\\lw-long";
-  for (int level = 0; level < 11; ++level) path += L"\\" + std::wstring(100, L'x');
-  return path + L"\\update.pack";
-}();
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, PrepareModeArgumentTest,
@@ -418,8 +433,10 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"StagingWithADotLevel", L"C:\\lw-stage\\.\\x", kSubDirectory, nullptr},
         // Not there at logon, nor at the restart, for the system.
         ArgumentCase{"StagingOnASubstDrive", L"S:\\stage", kSubDirectory, nullptr},
-        ArgumentCase{"LongPackPath", nullptr, kSubDirectory, kLongPackPath.c_str()},
-        ArgumentCase{"DevicePack", nullptr, kSubDirectory, L"nul"}),
+        // A device fails to load as a pack either way: the trace tells why.
+        ArgumentCase{"DevicePack", nullptr, kSubDirectory, L"nul",
+                     L"prepare: refused the pack path \"nul\": the system cannot resolve it to "
+                     L"a file's path, or it names a device"}),
     [](const ::testing::TestParamInfo<ArgumentCase>& param) { return std::string(param.param.name); });
 
 // Pack paths are resolved as any program opening them would: relative to the
@@ -430,11 +447,22 @@ class PrepareModePackPathTest : public PrepareModeTest,
 
 TEST_P(PrepareModePackPathTest, OpensThePackAndDeletesIt) {
   CopyPack(L"letterwing-update.pack");
-  // {s}: the scratch directory; {r}: the same without its drive.
+  // {s}: the scratch directory; {r}: the same without its drive; {l}: a
+  // directory in it past 1,100 characters, longer than the system's
+  // short-name expansion takes, to which the pack is moved.
   std::wstring argument = GetParam();
   const std::wstring scratch = scratch_.path();
   const std::size_t at = argument.find(L'{');
-  if (at != std::wstring::npos) {
+  if (at != std::wstring::npos && argument[at + 1] == L'l') {
+    std::wstring deep = L"\\\\?\\" + scratch;
+    for (int level = 0; level < 11; ++level) {
+      deep += L"\\" + std::wstring(100, L'x');
+      ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr)) << testkit::LastErrorText();
+    }
+    ASSERT_TRUE(MoveFileW((L"\\\\?\\" + pack_).c_str(), (deep + L"\\update.pack").c_str()));
+    pack_ = deep + L"\\update.pack";
+    argument.replace(at, 3, deep.substr(4));
+  } else if (at != std::wstring::npos) {
     argument.replace(at, 3, argument[at + 1] == L's' ? scratch : scratch.substr(2));
   }
   EXPECT_EQ(RunPrepare(staging_, scratch, kSubDirectory, argument), 0u) << testkit::Narrow(argument);
@@ -445,7 +473,8 @@ TEST_P(PrepareModePackPathTest, OpensThePackAndDeletesIt) {
 INSTANTIATE_TEST_SUITE_P(Forms, PrepareModePackPathTest,
                          ::testing::Values(L"update.pack", L"elsewhere\\..\\update.pack",
                                            L"{s}/update.pack", L"{s}\\.\\update.pack",
-                                           L"{s}\\update.pack.", L"{r}\\update.pack"));
+                                           L"{s}\\update.pack.", L"{r}\\update.pack",
+                                           L"{l}\\update.pack"));
 
 // Links already in the staging directory are never written or deleted
 // through, whether the platform flags them (junctions, directory links) or
@@ -480,7 +509,7 @@ TEST_P(PrepareModeLinkTest, IsNeitherWrittenNorDeletedThrough) {
     GTEST_SKIP() << "no such link can be made here";
   }
   EXPECT_EQ(RunPrepare(staging_, staging_, c.subDirectory), static_cast<DWORD>(kExitPackFailed));
-  EXPECT_TRUE(fileutil_test::RemoveLink(link));
+  EXPECT_TRUE(fileutil_test::RemoveTestLink(link));
   EXPECT_EQ(testkit::ListDirectory(outside), L"updater.exe,victim.txt");
   for (const wchar_t* name : {L"\\updater.exe", L"\\victim.txt"}) {
     std::string bytes;
@@ -551,7 +580,7 @@ TEST_P(PrepareModeSwapTest, NothingLandsOutsideAndTheEntryIsRefused) {
   const int code = RunPrepareModeWith(staging_, pack_, L"L", seams);
   g_race.swap = nullptr;
   const std::vector<std::wstring> lines = trace.Lines();
-  fileutil_test::RemoveLink(g_race.level);
+  fileutil_test::RemoveTestLink(g_race.level);
   if (!g_race.swapped) GTEST_SKIP() << "the level cannot be swapped that way here";
 
   EXPECT_EQ(code, kExitPackFailed);
@@ -586,6 +615,18 @@ INSTANTIATE_TEST_SUITE_P(
 // marked, going with the last handle, where it does not; the trace says
 // which.
 TEST_F(PrepareModeTest, APackHeldOpenElsewhereIsDeletedOrMarkedAsTheTraceSays) {
+  // Whether this platform deletes with POSIX semantics (the name goes while
+  // the file is held), asked of a file of the test's own.
+  const std::wstring own = scratch_.Join(L"own");
+  ASSERT_TRUE(testkit::WriteFileBytes(own, "x"));
+  HANDLE probe = CreateFileW(own.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  struct {
+    ULONG flags;  // delete, with POSIX semantics
+  } disposition = {0x3};
+  const bool posix = SetFileInformationByHandle(probe, static_cast<FILE_INFO_BY_HANDLE_CLASS>(21),
+                                                &disposition, sizeof disposition) != 0;
+  CloseHandle(probe);
   CopyPack(L"letterwing-update.pack");
   HANDLE held = CreateFileW(pack_.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -593,13 +634,13 @@ TEST_F(PrepareModeTest, APackHeldOpenElsewhereIsDeletedOrMarkedAsTheTraceSays) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE) << testkit::LastErrorText();
   packtest::TraceCapture trace;
   EXPECT_EQ(RunPrepareMode(staging_, pack_, kSubDirectory), kExitPrepared);
-  const bool nameStayed = testkit::FileExists(pack_);
+  EXPECT_EQ(testkit::FileExists(pack_), !posix);
   CloseHandle(held);
   const std::vector<std::wstring> lines = trace.Lines();
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), nameStayed ? L"prepare: the pack was marked for deletion: another "
-                                       L"program still holds it\n"
-                                     : L"prepare: the pack was deleted\n");
+  EXPECT_EQ(lines.back(), posix ? L"prepare: the pack was deleted\n"
+                                : L"prepare: the pack was marked for deletion: another program "
+                                  L"still holds it\n");
   EXPECT_FALSE(testkit::FileExists(pack_));
 }
 
@@ -612,7 +653,7 @@ TEST_F(PrepareModeTest, APackPathThatIsAFileLinkKeepsItsTarget) {
   if (!fileutil_test::MakeFileLink(pack_, real)) GTEST_SKIP() << "no file link here";
   EXPECT_EQ(RunPrepare(staging_, staging_), 0u);
   EXPECT_TRUE(testkit::FileExists(real));
-  EXPECT_TRUE(fileutil_test::RemoveLink(pack_));
+  EXPECT_TRUE(fileutil_test::RemoveTestLink(pack_));
   ExpectStagedPayload();
 }
 
@@ -661,8 +702,10 @@ TEST_F(PrepareModeTest, AStagingDirectoryThatCannotBeCreatedGives141) {
 TEST_F(PrepareModeTest, UnpackReportsAFailureOutsideTheReaderAsNonZero) {
   ASSERT_TRUE(testkit::WriteFileBytes(staging_, "a file, not a directory"));
   CopyPack(L"letterwing-update.pack");
-  EXPECT_EQ(UnpackUpdatePack(pack_, staging_ + L"\\", kSubDirectory), kExtractionFailed);
-  EXPECT_EQ(UnpackUpdatePack(scratch_.Join(L"missing.pack"), staging_ + L"\\", kSubDirectory),
+  StagingLocation location;
+  ASSERT_TRUE(StagingLocation::Parse(staging_, &location));
+  EXPECT_EQ(UnpackUpdatePack(pack_, location, kSubDirectory), kExtractionFailed);
+  EXPECT_EQ(UnpackUpdatePack(scratch_.Join(L"missing.pack"), location, kSubDirectory),
             kPackNotLoaded);
 }
 
@@ -716,7 +759,7 @@ TEST_F(PrepareModeTest, OnlyThePackThatWasReadIsDeleted) {
     EXPECT_EQ(bytes, "someone else's");
     EXPECT_TRUE(testkit::FileExists(g_packFolder + L"-moved\\update.pack")) << toLink;
     if (toLink) {
-      EXPECT_TRUE(fileutil_test::RemoveLink(g_packFolder));
+      EXPECT_TRUE(fileutil_test::RemoveTestLink(g_packFolder));
     }
     ASSERT_TRUE(testkit::RemoveTreeNow(g_packFolder + L"-moved"));
     testkit::RemoveTreeNow(g_packFolder + L"-other");

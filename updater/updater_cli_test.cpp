@@ -149,7 +149,7 @@ TEST_P(UpdaterTraceTest, TellsTheStoryOfTheRun) {
       row.lines.empty() ? testkit::RunProgram(program, arguments, scratch_.path())
                         : testkit::RunProgramUnderDebugger(program, arguments, scratch_.path());
   if (row.plantsLink) {
-    EXPECT_TRUE(fileutil_test::RemoveLink(link));
+    EXPECT_TRUE(fileutil_test::RemoveTestLink(link));
   }
   ASSERT_TRUE(run.started) << testkit::LastErrorText(run.startError);
   ASSERT_FALSE(run.timedOut);

@@ -126,7 +126,7 @@ bool MakeFileLink(const std::wstring& link, const std::wstring& target) {
   // Wine shows a Unix symbolic link to a file as the file itself: only the
   // path its handle resolves to gives it away.
   if (MakeUnixSymbolicLink(link, target, &Exists)) return true;
-  RemoveLink(link);
+  RemoveTestLink(link);
   return false;
 }
 
@@ -138,7 +138,7 @@ bool RenameOutsideWindows(const std::wstring& from, const std::wstring& to) {
          Eventually(&IsGone, from) && Eventually(&Exists, to);
 }
 
-bool RemoveLink(const std::wstring& link) {
+bool RemoveTestLink(const std::wstring& link) {
   if (IsGone(link) || RemoveDirectoryW(link.c_str())) return true;
   // rm without -r removes a symbolic link and never follows it.
   const std::string unixLink = UnixName(link);
@@ -176,7 +176,7 @@ bool MakeSubstDrive(const std::wstring& drive, const std::wstring& target) {
 void RemoveSubstDrive(const std::wstring& drive) {
   DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive.c_str(), nullptr);
   const std::wstring link = DosDeviceLink(drive);
-  if (!link.empty()) RemoveLink(link);
+  if (!link.empty()) RemoveTestLink(link);
 }
 
 }  // namespace fileutil_test

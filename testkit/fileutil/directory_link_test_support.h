@@ -20,7 +20,7 @@ bool MakeFileLink(const std::wstring& link, const std::wstring& target);
 // Removes a link made by MakeDirectoryLink or MakeFileLink, never what it points to; true
 // when it is gone. Wine can remove neither kind through its own calls, so a
 // test calls this before its temporary directory is cleaned up.
-bool RemoveLink(const std::wstring& link);
+bool RemoveTestLink(const std::wstring& link);
 
 // Renames from from to to (a name in an existing directory) on the Unix side
 // of Wine, as a program that Windows does not see would: its sharing rules
