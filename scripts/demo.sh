@@ -120,6 +120,10 @@ wineboot -r
 echo "RunOnce value afterwards: $(value "$RUNONCE_KEY" '!letterwing_update_runonce')"
 echo "what the installer created:"
 installation
+echo "the record install mode left (HKLM\\Software\\Letterwing\\Updater\\Install):"
+for name in ExitCode InstallerCode Time; do
+    echo "  $name: $(value 'HKLM\Software\Letterwing\Updater\Install' "$name")"
+done
 echo "deletions pending until the next restart:"
 pending
 

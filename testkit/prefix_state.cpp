@@ -8,7 +8,6 @@ namespace {
 const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-const wchar_t kRecordKey[] = L"Software\\Letterwing\\Updater";
 
 // Pairs of NUL-terminated strings, ended by an empty source.
 std::vector<PendingOperation> OperationsIn(const std::vector<BYTE>& data) {
@@ -32,6 +31,7 @@ std::vector<PendingOperation> OperationsIn(const std::vector<BYTE>& data) {
 
 }  // namespace
 
+const wchar_t kProductKey[] = L"Software\\Letterwing\\Updater";
 const wchar_t kRunOnceValue[] = L"!letterwing_update_runonce";
 const wchar_t kRunOnceAgainValue[] = L"!letterwing_update_runonce_again";
 
@@ -116,12 +116,23 @@ bool DeleteRunOnceValue(const wchar_t* name) {
   return RegDeleteValueW(key.get(), name) == ERROR_SUCCESS;
 }
 
-RunOnceValueGuard::RunOnceValueGuard() {
+namespace {
+
+void RemoveOutcomeRecords() {
+  for (const wchar_t* mode : {L"Prepare", L"Install"}) {
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(kProductKey) + L"\\" + mode).c_str());
+  }
+}
+
+}  // namespace
+
+UpdaterRegistryGuard::UpdaterRegistryGuard() {
+  RemoveOutcomeRecords();
   const std::pair<const wchar_t*, const wchar_t*> values[] = {
       {kRunOnceKey, kRunOnceValue},
       {kRunOnceKey, kRunOnceAgainValue},
-      {kRecordKey, L"PackageSha256"},
-      {kRecordKey, L"UpdaterStamp"}};
+      {kProductKey, L"PackageSha256"},
+      {kProductKey, L"UpdaterStamp"}};
   for (const auto& named : values) {
     saved_.emplace_back();
     Saved& value = saved_.back();
@@ -133,7 +144,8 @@ RunOnceValueGuard::RunOnceValueGuard() {
   }
 }
 
-RunOnceValueGuard::~RunOnceValueGuard() {
+UpdaterRegistryGuard::~UpdaterRegistryGuard() {
+  RemoveOutcomeRecords();
   for (const Saved& value : saved_) {
     WriteOrDeleteRegistryValue(HKEY_LOCAL_MACHINE, value.key, value.name, value.present,
                                value.type, value.data);

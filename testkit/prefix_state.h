@@ -52,6 +52,9 @@ class PendingOperationsGuard {
   size_t baseline_ = 0;
 };
 
+// The product's key, where the updater keeps its records.
+extern const wchar_t kProductKey[];
+
 // The updater's values under HKLM's RunOnce key: "!letterwing_update_runonce"
 // and the one install mode schedules itself again under.
 extern const wchar_t kRunOnceValue[];
@@ -64,14 +67,16 @@ bool ReadRunOnceValue(std::wstring* text, const wchar_t* name = kRunOnceValue);
 // Removes the value; true when there was one.
 bool DeleteRunOnceValue(const wchar_t* name = kRunOnceValue);
 
-// Records both of the updater's RunOnce values and the package record key's
-// values, removes them, and puts them back when it goes.
-class RunOnceValueGuard {
+// Records both of the updater's RunOnce values and the package record's
+// values, removes them, and puts them back when it goes; removes the
+// records of the modes' outcomes ("Prepare" and "Install" below the
+// product's key) when made and again when it goes.
+class UpdaterRegistryGuard {
  public:
-  RunOnceValueGuard();
-  ~RunOnceValueGuard();
-  RunOnceValueGuard(const RunOnceValueGuard&) = delete;
-  RunOnceValueGuard& operator=(const RunOnceValueGuard&) = delete;
+  UpdaterRegistryGuard();
+  ~UpdaterRegistryGuard();
+  UpdaterRegistryGuard(const UpdaterRegistryGuard&) = delete;
+  UpdaterRegistryGuard& operator=(const UpdaterRegistryGuard&) = delete;
 
  private:
   struct Saved {

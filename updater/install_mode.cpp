@@ -109,7 +109,10 @@ std::wstring ComposeInstallerParameters(const std::wstring& updaterDirectory,
   return parameters;
 }
 
-int RunInstallModeWith(InstallerLauncher launch, DWORD lockWaitMilliseconds) {
+int RunInstallModeWith(InstallerLauncher launch, DWORD lockWaitMilliseconds,
+                       InstallReport* report) {
+  InstallReport unused;
+  if (report == nullptr) report = &unused;
   wchar_t modulePath[kModulePathBufferLength] = {};
   std::wstring verb;
   if (IsNtMajorVersion6()) {
@@ -126,6 +129,7 @@ int RunInstallModeWith(InstallerLauncher launch, DWORD lockWaitMilliseconds) {
   const std::wstring ownPath(modulePath, length);
   std::wstring updaterDirectory = ownPath;
   RemoveLastComponent(updaterDirectory);
+  report->directory = updaterDirectory;
   // Parsed once; the file calls below take the location. An updater right
   // in a volume's root would otherwise take the volume for its directory,
   // and register all of it for deletion.
@@ -195,8 +199,12 @@ int RunInstallModeWith(InstallerLauncher launch, DWORD lockWaitMilliseconds) {
                  parameters.c_str(), verb.c_str(), updaterDirectory.c_str());
       if (launch(verb, installer, parameters, updaterDirectory, &exitCode)) {
         DebugTrace(L"action: the installer ended with %u\n", static_cast<unsigned>(exitCode));
+        report->installer = InstallReport::Installer::Ended;
+        report->code = exitCode;
       } else {
         const DWORD reason = GetLastError();
+        report->installer = InstallReport::Installer::NotStarted;
+        report->code = reason;
         if (reason != ERROR_SUCCESS) {
           DebugTrace(L"action: the installer could not be started or waited for (error %u)\n",
                      static_cast<unsigned>(reason));
@@ -225,26 +233,26 @@ int RunInstallModeWith(InstallerLauncher launch, DWORD lockWaitMilliseconds) {
     protection.parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
                        PROTECTED_DACL_SECURITY_INFORMATION;
   }
-  TreeWalkReport report;
+  TreeWalkReport walk;
   if (protection.descriptor == nullptr) {
     DebugTrace(L"action: the access list could not be made: nothing is to be deleted\n");
   } else {
-    const bool walked = RemoveTreeOnReboot(own.longForm(), &protection, &report);
+    const bool walked = RemoveTreeOnReboot(own.longForm(), &protection, &walk);
     DebugTrace(L"action: directories given the access list: %u\n",
-               static_cast<unsigned>(report.protectedDirectories));
+               static_cast<unsigned>(walk.protectedDirectories));
     if (walked) {
       DebugTrace(L"action: %u paths below %s are to be deleted at the next restart\n",
-                 static_cast<unsigned>(report.registered), updaterDirectory.c_str());
+                 static_cast<unsigned>(walk.registered), updaterDirectory.c_str());
     } else {
       DebugTrace(L"action: %s could not be opened, listed or protected: nothing is to be "
                  L"deleted\n", updaterDirectory.c_str());
     }
-    if (report.refused != 0) {
+    if (walk.refused != 0) {
       DebugTrace(L"action: the restart list could not be read or written: none of the %u paths "
-                 L"is registered\n", static_cast<unsigned>(report.refused));
+                 L"is registered\n", static_cast<unsigned>(walk.refused));
     }
   }
-  for (const auto& kept : report.kept) {
+  for (const auto& kept : walk.kept) {
     DebugTrace(L"action: kept %s: %s\n", kept.first.c_str(), KeptText(kept.second));
   }
   return check == PackageCheck::Differs ? kExitPackageDiffers : static_cast<int>(exitCode);

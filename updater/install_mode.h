@@ -28,6 +28,19 @@
 // kept with everything in it.
 int RunInstallMode();
 
+// What install mode tells beyond its exit code, for the record of its
+// outcome.
+struct InstallReport {
+  std::wstring directory;  // its own directory, once known
+  enum class Installer {
+    NotTried,    // the installer was not asked for (lock, package, path)
+    Ended,       // it ran and ended: code is its exit code
+    NotStarted,  // it could not be started or waited for: code is the
+                 // system's error (0: the shell started no process)
+  } installer = Installer::NotTried;
+  DWORD code = 0;
+};
+
 // The longest own path install mode accepts; at 260 characters the path may
 // have been cut, and it returns kExitNoModulePath.
 constexpr std::size_t kLongestUpdaterPath = 259;
@@ -39,9 +52,10 @@ using InstallerLauncher = bool (*)(const std::wstring& verb, const std::wstring&
 
 // RunInstallMode with another launcher, so that a test can see the verb and
 // the command that an elevation or an installer would otherwise hide, and
-// another wait for the run lock.
+// another wait for the run lock; fills *report when given.
 int RunInstallModeWith(InstallerLauncher launch,
-                       DWORD lockWaitMilliseconds = RunLock::kWaitMilliseconds);
+                       DWORD lockWaitMilliseconds = RunLock::kWaitMilliseconds,
+                       InstallReport* report = nullptr);
 
 // The installer's parameter text: "/quiet /i", the quoted package path, then
 // INSTALLSTARTMENUSHORTCUT="", INSTALLDESKTOPSHORTCUT="" and RUNATSTARTUP=""

@@ -424,7 +424,7 @@ struct PackageCase {
 class InstallModePackageTest : public InstallModeInstallerTest,
                                public ::testing::WithParamInterface<PackageCase> {
  protected:
-  testkit::RunOnceValueGuard records_;
+  testkit::UpdaterRegistryGuard records_;
 };
 
 TEST_P(InstallModePackageTest, OnlyTheRecordedPackageIsInstalled) {

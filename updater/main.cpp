@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "base/debug_trace.h"
+#include "base/trace_history.h"
 #include "updater/dll_search.h"
 #include "updater/mode_dispatch.h"
 #include "updater/modes.h"
@@ -11,9 +12,10 @@
 // Nothing that can fail runs before the process is set up to end without a
 // box (the trace sink is installed first so that the set-up can report); DLL loads are then restricted to the system directory before
 // anything else runs: where the restriction is not available the program
-// still runs. The trace goes to an attached debugger.
+// still runs. The trace goes to an attached debugger, and its last lines
+// into the record of the run.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  SetDebugTraceSink(&WriteTraceToDebugger);
+  SetDebugTraceSink(&WriteTraceToDebuggerAndKeep);
   SetUpUnattendedProcess();
   RestrictDllSearchToSystemDirectory();
   return RunUpdater(GetCommandLineW(), kUpdaterModes);

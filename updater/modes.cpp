@@ -1,6 +1,12 @@
 #include "updater/modes.h"
 
-#include "updater/install_mode.h"
-#include "updater/prepare_mode.h"
+#include "updater/outcome_record.h"
+#include "updater/process_launch.h"
 
-const ModeHandlers kUpdaterModes = {&RunPrepareMode, &RunInstallMode};
+namespace {
+
+int RunInstall() { return RunInstallAndRecord(&LaunchAndWait); }
+
+}  // namespace
+
+const ModeHandlers kUpdaterModes = {&RunPrepareAndRecord, &RunInstall};

@@ -2,5 +2,6 @@
 
 #include "updater/mode_dispatch.h"
 
-// The modes that updater.exe runs: prepare mode and install mode.
+// The modes that updater.exe runs: prepare mode and install mode, each
+// writing the record of its outcome (outcome_record.h).
 extern const ModeHandlers kUpdaterModes;

@@ -1,22 +1,16 @@
 #include "updater/package_record.h"
 
-#include <sddl.h>
-
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "base/unique_handle.h"
-
-const wchar_t kProductKey[] = L"Software\\Letterwing\\Updater";
+#include "updater/product_key.h"
 
 namespace {
 
 const wchar_t kPackageValue[] = L"PackageSha256";
 const wchar_t kUpdaterValue[] = L"UpdaterStamp";
-// Full control for SYSTEM and the Administrators group (owner), reading for
-// everybody else; passed on to sub-keys.
-const wchar_t kKeySecurity[] = L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
 constexpr DWORD kStampSize = 40;
 
 void Put(std::vector<BYTE>* bytes, const void* data, std::size_t size) {
@@ -43,27 +37,8 @@ bool ReadBinary(HKEY key, const wchar_t* name, BYTE* data, DWORD size) {
 }  // namespace
 
 bool WritePackageRecord(const PackageRecord& record) {
-  UniqueLocalMemory<PSECURITY_DESCRIPTOR> descriptor;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kKeySecurity, SDDL_REVISION_1,
-                                                            descriptor.receive(), nullptr)) {
-    return false;
-  }
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
   UniqueRegistryKey key;
-  DWORD disposition = 0;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_READ | KEY_WRITE | WRITE_DAC | WRITE_OWNER, &attributes, key.receive(),
-                      &disposition) != ERROR_SUCCESS) {
-    return false;
-  }
-  // A key made before (by anybody) takes the list now.
-  if (disposition == REG_OPENED_EXISTING_KEY &&
-      RegSetKeySecurity(key.get(),
-                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                            PROTECTED_DACL_SECURITY_INFORMATION,
-                        descriptor.get()) != ERROR_SUCCESS) {
-    return false;
-  }
+  if (OpenProductKey(&key) != ERROR_SUCCESS) return false;
   const std::vector<BYTE> stamp = StampBytes(record.updater);
   if (RegSetValueExW(key.get(), kUpdaterValue, 0, REG_BINARY, stamp.data(),
                      static_cast<DWORD>(stamp.size())) != ERROR_SUCCESS) {

@@ -15,13 +15,11 @@
 // left by another update, or no record from an earlier version of the
 // program, then does not apply).
 //
-// HKLM\Software\Letterwing\Updater (the registry view of RunOnce), values
+// HKLM\Software\Letterwing\Updater (product_key.h), values
 // "PackageSha256" (REG_BINARY, 32 bytes; none when the payload had no
 // package) and "UpdaterStamp" (REG_BINARY, 40 bytes: the volume serial
 // number, the 128-bit file id, the size and the last-write time, each
-// little-endian). The key is given an access list that leaves changes to
-// SYSTEM and the Administrators group, each time a record is written.
-extern const wchar_t kProductKey[];
+// little-endian). Each write gives the key its access list.
 
 struct PackageRecord {
   FileStamp updater;

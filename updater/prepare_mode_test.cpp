@@ -105,7 +105,7 @@ class PrepareModeTest : public ::testing::Test {
     EXPECT_TRUE(pending_.AddedDeletions().empty());
   }
 
-  testkit::RunOnceValueGuard runOnce_;
+  testkit::UpdaterRegistryGuard runOnce_;
   testkit::PendingOperationsGuard pending_;
   testkit::ScopedTempDir scratch_;
   std::wstring program_;

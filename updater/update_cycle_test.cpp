@@ -40,7 +40,7 @@ class UpdateCycleTest : public ::testing::Test {
   void TearDown() override { modetest::RemoveSampleInstallation(); }
 
   modetest::MenuHelperOff menuHelperOff_;
-  testkit::RunOnceValueGuard runOnce_;
+  testkit::UpdaterRegistryGuard runOnce_;
   testkit::PendingOperationsGuard pending_;
   testkit::ScopedTempDir scratch_;
 };

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -114,7 +116,43 @@ struct TraceCase {
   int expectedCode;
   std::vector<const wchar_t*> lines;
   bool plantsLink = false;  // {s}\link.txt, a link to a file outside
+  bool refusesRecord = false;  // the product's key is volatile: no record can go below it
 };
+
+// The record a mode's run left (outcome_record.h), read back.
+struct OutcomeRecord {
+  bool present = false;
+  DWORD exitCode = 0;
+  bool hasInstallerCode = false, hasInstallerError = false;
+  DWORD installerCode = 0, installerError = 0;
+  std::vector<std::wstring> trace;
+};
+
+OutcomeRecord ReadOutcomeRecord(const wchar_t* mode) {
+  OutcomeRecord record;
+  const std::wstring key = std::wstring(testkit::kProductKey) + L"\\" + mode;
+  DWORD type = 0;
+  std::vector<BYTE> data;
+  const auto number = [&](const wchar_t* name, DWORD* value) {
+    if (!testkit::ReadRegistryValue(HKEY_LOCAL_MACHINE, key.c_str(), name, &type, &data) ||
+        type != REG_DWORD || data.size() != sizeof(DWORD)) {
+      return false;
+    }
+    std::memcpy(value, data.data(), sizeof(DWORD));
+    return true;
+  };
+  record.present = number(L"ExitCode", &record.exitCode);
+  record.hasInstallerCode = number(L"InstallerCode", &record.installerCode);
+  record.hasInstallerError = number(L"InstallerError", &record.installerError);
+  if (testkit::ReadRegistryValue(HKEY_LOCAL_MACHINE, key.c_str(), L"Trace", &type, &data)) {
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
+    for (std::size_t at = 0; at < data.size() / sizeof(wchar_t) && text[at] != L'\0';) {
+      record.trace.emplace_back(text + at);
+      at += record.trace.back().size() + 1;
+    }
+  }
+  return record;
+}
 
 std::wstring WithScratch(std::wstring text, const std::wstring& scratch) {
   for (std::size_t at; (at = text.find(L"{s}")) != std::wstring::npos;) text.replace(at, 3, scratch);
@@ -123,7 +161,7 @@ std::wstring WithScratch(std::wstring text, const std::wstring& scratch) {
 
 class UpdaterTraceTest : public ::testing::TestWithParam<TraceCase> {
  protected:
-  testkit::RunOnceValueGuard runOnce_;
+  testkit::UpdaterRegistryGuard runOnce_;
   testkit::PendingOperationsGuard pending_;
   testkit::ScopedTempDir outside_;
   testkit::ScopedTempDir scratch_;
@@ -144,6 +182,14 @@ TEST_P(UpdaterTraceTest, TellsTheStoryOfTheRun) {
       GTEST_SKIP() << "no file link can be made here";
     }
   }
+  if (row.refusesRecord) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, testkit::kProductKey);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, testkit::kProductKey, 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_READ, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
   const std::wstring arguments = WithScratch(row.arguments, scratch_.path());
   const testkit::ProgramRun run =
       row.lines.empty() ? testkit::RunProgram(program, arguments, scratch_.path())
@@ -158,6 +204,37 @@ TEST_P(UpdaterTraceTest, TellsTheStoryOfTheRun) {
   // The probe's answer for a way this system cannot show, with its reason.
   if (run.exitCode == 77 && row.expectedCode != 77) GTEST_SKIP() << testkit::Narrow(trace);
   EXPECT_EQ(static_cast<int>(run.exitCode), row.expectedCode);
+
+  // A mode's run leaves the record of its outcome, its last line the run's
+  // last before the exit code's (the probe, which has no dispatch, traces
+  // no exit code); an abnormal end, or no mode, leaves none.
+  const std::wstring words = row.arguments;
+  const wchar_t* mode = words.compare(0, 7, L"prepare") == 0  ? L"Prepare"
+                        : words.compare(0, 6, L"action") == 0 ? L"Install"
+                                                              : nullptr;
+  const OutcomeRecord record = ReadOutcomeRecord(mode == nullptr ? L"Prepare" : mode);
+  if (row.refusesRecord) RegDeleteTreeW(HKEY_LOCAL_MACHINE, testkit::kProductKey);
+  const bool recorded = mode != nullptr && !row.refusesRecord;
+  EXPECT_EQ(record.present, recorded);
+  EXPECT_TRUE(ReadOutcomeRecord(L"Install").present == (recorded && mode == std::wstring(L"Install")));
+  if (recorded) {
+    EXPECT_EQ(record.exitCode, run.exitCode);
+    std::size_t last = run.debugOutput.size();
+    if (last > 0 && run.debugOutput[last - 1].compare(0, 19, L"updater: exit code ") == 0) --last;
+    ASSERT_GT(last, 0u);
+    ASSERT_FALSE(record.trace.empty());
+    EXPECT_EQ(record.trace.back() + L"\n", run.debugOutput[last - 1]);
+    unsigned code = 0;
+    for (const std::wstring& line : run.debugOutput) {
+      if (std::swscanf(line.c_str(), L"action: the installer ended with %u", &code) == 1) {
+        EXPECT_TRUE(record.hasInstallerCode && record.installerCode == code);
+      }
+      if (std::swscanf(line.c_str(), L"action: the installer could not be started or waited for "
+                                     L"(error %u)", &code) == 1) {
+        EXPECT_TRUE(record.hasInstallerError && record.installerError == code);
+      }
+    }
+  }
 
   std::size_t from = 0;
   for (const wchar_t* expected : row.lines) {
@@ -203,6 +280,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {L"prepare: scheduled at the next logon: "
                    L"\"{s}\\stage\\Letterwing Update\\updater.exe\" action\n",
                    L"prepare: the pack was deleted\n", L"updater: exit code 0\n"}},
+        // The record cannot be written: the run still ends with its own code.
+        TraceCase{"PreparedButNotRecorded", L"updater.exe", kPack, kPackName, kPrepare,
+                  kExitPrepared,
+                  {L"prepare: the pack was deleted\n",
+                   L"updater: the record of this run could not be written (error ",
+                   L"updater: exit code 0\n"},
+                  false, true},
         // A package whose launch condition fails: the installer's own code.
         TraceCase{"InstallerCode", L"updater.exe", L"letterwing-fails.msi", L"letterwing.msi",
                   L"action", 1603,

@@ -1,4 +1,5 @@
-// install mode exactly as updater.exe runs it, with one difference: instead
+// install mode exactly as updater.exe runs it (its outcome recorded too),
+// with one difference: instead
 // of starting the installer, the launcher writes what it was asked to start
 // into "launch.txt" beside this program, one item per line (verb, program,
 // parameters, directory), as UTF-16. With the argument "action-unstartable"
@@ -12,8 +13,10 @@
 #include <string>
 
 #include "base/debug_trace.h"
+#include "base/trace_history.h"
 #include "base/unique_handle.h"
 #include "updater/install_mode.h"
+#include "updater/outcome_record.h"
 #include "updater/process_launch.h"
 
 namespace {
@@ -47,15 +50,15 @@ bool LaunchMissing(const std::wstring& verb, const std::wstring&, const std::wst
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
-  SetDebugTraceSink(&WriteTraceToDebugger);
+  SetDebugTraceSink(&WriteTraceToDebuggerAndKeep);
   if (std::wcsstr(commandLine, L"action-unstartable") != nullptr) {
-    return RunInstallModeWith(&FailLaunch);
+    return RunInstallAndRecord(&FailLaunch);
   }
   if (std::wcsstr(commandLine, L"action-missing-installer") != nullptr) {
-    return RunInstallModeWith(&LaunchMissing);
+    return RunInstallAndRecord(&LaunchMissing);
   }
   if (std::wcsstr(commandLine, L"action-quick-lock") != nullptr) {
-    return RunInstallModeWith(&RecordLaunch, 200);
+    return RunInstallAndRecord(&RecordLaunch, 200);
   }
-  return RunInstallModeWith(&RecordLaunch);
+  return RunInstallAndRecord(&RecordLaunch);
 }
