@@ -1,4 +1,5 @@
 #include "base/debug_trace.h"
+#include "base/trace_history.h"
 
 #include <windows.h>
 
@@ -64,6 +65,25 @@ TEST_F(DebugTraceTest, RemovingTheSinkStopsDelivery) {
   EXPECT_EQ(SetDebugTraceSink(nullptr), &Capture);
   DebugTrace(L"Magic mismatch\n");
   EXPECT_TRUE(g_lines.empty());
+}
+
+// The kept lines stay within their bounds, the newest whole: more lines than
+// fit drop the oldest, and so do lines longer than the room left.
+TEST_F(DebugTraceTest, TheHistoryKeepsTheNewestLinesWithinItsBounds) {
+  for (int i = 0; i < 70; ++i) KeepTraceLine((L"line " + std::to_wstring(i) + L"\n").c_str());
+  std::vector<std::wstring> kept = KeptTraceLines();
+  ASSERT_EQ(kept.size(), kTraceHistoryLines);
+  EXPECT_EQ(kept.front(), L"line 6");
+  EXPECT_EQ(kept.back(), L"line 69");
+  const std::wstring wide(kTraceLineCapacity - 2, L'w');
+  for (int i = 0; i < 3; ++i) KeepTraceLine(wide.c_str());
+  kept = KeptTraceLines();
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept.back(), wide);
+  KeepTraceLine(std::wstring(kTraceHistoryCharacters + 10, L'z').c_str());
+  kept = KeptTraceLines();
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept.front().size(), kTraceHistoryCharacters);
 }
 
 }  // namespace
