@@ -1,13 +1,10 @@
 #include "updater/prepare_mode.h"
 
-#include <optional>
 #include <string_view>
-#include <vector>
 
 #include "archive/archive_reader.h"
 #include "archive/payload_extraction.h"
 #include "base/debug_trace.h"
-#include "fileutil/directory_tree.h"
 #include "fileutil/file_identity.h"
 #include "fileutil/held_directory.h"
 #include "fileutil/long_path.h"
