@@ -36,7 +36,8 @@ ToolRun Packtool(const std::string& arguments) {
 
 // The headers of a program image: a GUI one for x86 unless told otherwise;
 // what verify --sub reads of updater.exe.
-std::string ProgramImage(unsigned machine = 0x014C, unsigned magic = 0x010B) {
+std::string ProgramImage(unsigned machine = 0x014C, unsigned magic = 0x010B,
+                         unsigned characteristics = 0x0102, unsigned subsystem = 2) {
   std::string image(0x200, '\0');
   const auto put16 = [&image](std::size_t at, unsigned value) {
     image[at] = static_cast<char>(value & 0xFF);
@@ -46,9 +47,9 @@ std::string ProgramImage(unsigned machine = 0x014C, unsigned magic = 0x010B) {
   put16(0x3C, 0x40);
   image.replace(0x40, 4, std::string("PE\0\0", 4));
   put16(0x44, machine);
-  put16(0x56, 0x0102);  // an executable 32-bit image
+  put16(0x56, characteristics);  // 0x0102: an executable 32-bit image
   put16(0x58, magic);
-  put16(0x9C, 2);       // the GUI subsystem
+  put16(0x9C, subsystem);       // 2: the GUI subsystem, 3: the console
   return image;
 }
 
@@ -103,6 +104,13 @@ TEST_F(PacktoolCliTest, ExitCodesAreStable) {
   std::ofstream(dir_ + "/update/app/letterwing.msi") << "package";
   ASSERT_EQ(0, Packtool("build " + dir_ + "/update " + Keys() + " " + dir_ + "/update.pack").exitCode);
   const std::string update = " " + dir_ + "/update.pack " + TEST_PUBLIC_BLOB;
+  // Updates whose updater is a console program, or a DLL.
+  fs::copy(dir_ + "/update", dir_ + "/console", fs::copy_options::recursive);
+  fs::copy(dir_ + "/update", dir_ + "/dll", fs::copy_options::recursive);
+  std::ofstream(dir_ + "/console/app/updater.exe", std::ios::binary)
+      << ProgramImage(0x014C, 0x010B, 0x0102, 3);
+  std::ofstream(dir_ + "/dll/app/updater.exe", std::ios::binary)
+      << ProgramImage(0x014C, 0x010B, 0x2102);
 
   struct Case {
     std::string arguments;
@@ -129,6 +137,9 @@ TEST_F(PacktoolCliTest, ExitCodesAreStable) {
       {"build --sub app " + dir_ + "/nopackage " + Keys() + " " + dir_ + "/x.pack", 10,
        "no file entry app/letterwing.msi"},
       {"build --sub app " + dir_ + "/update " + Keys() + " " + dir_ + "/y.pack", 0, "wrote"},
+      {"build --sub app " + dir_ + "/console " + Keys() + " " + dir_ + "/x.pack", 9,
+       "GUI subsystem"},
+      {"build --sub app " + dir_ + "/dll " + Keys() + " " + dir_ + "/x.pack", 9, "a DLL"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Packtool(c.arguments);
