@@ -30,3 +30,23 @@ std::string CheckTreeComponent(const std::string& component) {
   if (component.find('\\') != std::string::npos) return "file name holds a backslash";
   return std::string();
 }
+
+std::string EntryConflictText(EntryConflict conflict) {
+  switch (conflict) {
+    case EntryConflict::SameName:
+      return "names the file of an earlier entry (names that differ only in case are one file)";
+    case EntryConflict::FileAndDirectory:
+      return "names one place as a file and as a directory";
+    case EntryConflict::FileAsDirectory:
+      return "passes through a file that an earlier entry made";
+    case EntryConflict::NoDirectory:
+      return "no earlier directory entry makes its directory";
+    case EntryConflict::ShortNameShape:
+      return "a component has the shape of a short (8.3) name, which may be another entry's alias";
+    case EntryConflict::LongComponent:
+      return "a component is longer than the 255 characters a Windows file system holds";
+    case EntryConflict::None:
+      break;
+  }
+  return std::string();
+}

@@ -188,15 +188,17 @@ bool BuildPayloadFromTree(const std::string& root, std::vector<unsigned char>* p
     return false;
   }
   // Names that a case-sensitive file system keeps apart are one place on
-  // Windows, where the later entry would replace the earlier.
+  // Windows, where the later entry would replace the earlier; and names
+  // Windows' file systems cannot keep as given.
   EntrySetCheck<char, CodePage1252Less> set;
-  for (const TreeEntry& entry : entries) {
-    const EntrySetVerdict& verdict = set.Add(entry.name, entry.directory);
-    if (verdict.conflict != EntryConflict::None) {
-      *error = entry.name + ": names the same place as " + entries[verdict.other].name +
-               " on Windows, which ignores case in names";
-      return false;
-    }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const EntrySetVerdict& verdict = set.Add(entries[i].name, entries[i].directory);
+    if (verdict.conflict == EntryConflict::None) continue;
+    *error = entries[i].name + ": " +
+             (verdict.other == i ? EntryConflictText(verdict.conflict)
+                                 : "names the same place as " + entries[verdict.other].name +
+                                       " on Windows, which ignores case in names");
+    return false;
   }
 
   zip_error_t zipError;

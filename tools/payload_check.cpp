@@ -9,28 +9,12 @@
 #include "archive/entry_set_rule.h"
 #include "archive/entry_stream.h"
 #include "archive/zip_directory.h"
+#include "tools/entry_name_rules.h"
 
 namespace {
 
 // The reader's name buffer: 259 characters and the terminator.
 constexpr std::uint32_t kNameCapacity = 260;
-
-// Why an entry meets an earlier one, for the report.
-std::string ConflictText(EntryConflict conflict) {
-  switch (conflict) {
-    case EntryConflict::SameName:
-      return "names the file of an earlier entry (names that differ only in case are one file)";
-    case EntryConflict::FileAndDirectory:
-      return "names one place as a file and as a directory";
-    case EntryConflict::FileAsDirectory:
-      return "passes through a file that an earlier entry made";
-    case EntryConflict::NoDirectory:
-      return "no earlier directory entry makes its directory";
-    case EntryConflict::None:
-      break;
-  }
-  return std::string();
-}
 
 PayloadReport Refuse(PayloadReport report, PayloadVerdict verdict, const std::string& message) {
   report.verdict = verdict;
@@ -117,8 +101,8 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
     }
     const EntrySetVerdict& verdict = set.Add(name, entry.directory);
     if (verdict.conflict != EntryConflict::None) {
-      std::string text = where + " \"" + entry.name + "\": " + ConflictText(verdict.conflict);
-      if (verdict.conflict != EntryConflict::NoDirectory) {
+      std::string text = where + " \"" + entry.name + "\": " + EntryConflictText(verdict.conflict);
+      if (verdict.other != i) {
         text += " (entry " + std::to_string(verdict.other) + ")";
       }
       return Refuse(report, PayloadVerdict::BadEntry, text);

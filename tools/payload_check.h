@@ -11,8 +11,9 @@
 // file entry to its end so that decompression and the CRC-32 are checked.
 // The entries are judged as a set as the program judges them, before any
 // data is read (archive/entry_set_rule.h): one place per entry, names
-// compared as code page 1252 reads them with case ignored, and a file's
-// directory made by an earlier directory entry. Stops at the first failing
+// compared as code page 1252 reads them with case ignored, a file's
+// directory made by an earlier directory entry, and no level of a
+// short-name shape or over 255 characters. Stops at the first failing
 // entry, as the program does: the descriptions and names of all entries
 // first, then the data.
 

@@ -141,8 +141,14 @@ def main():
             f.write(data.replace(b"abXd.txt", b"ab\0d.txt"))
 
     # Entries that cannot all have their own place: refused before anything
-    # is written. And a "." level, which names the level before it.
+    # is written. A short-name shape or a level of 256 characters cannot be
+    # told from another place until it is written. And a "." level, which
+    # names the level before it.
     conflicts = {
+        "short-name-file": [("longname.txt", False), ("LONGNA~1.TXT", False)],
+        "short-name-directory": [("Letterwing Update/", True), ("LETTER~1/", True),
+                                 ("LETTER~1/x", False)],
+        "long-component": [("c" * 256, False)],
         "case-duplicate": [("Case.txt", False), ("CASE.TXT", False)],
         "file-then-directory": [("clash", False), ("clash/", True)],
         "directory-then-file": [("clash/", True), ("clash", False)],
