@@ -16,9 +16,9 @@
 // and no level may be one a file system cannot keep as named (a short-name
 // shape, more than 255 units). Free of Windows headers, so that the host
 // build uses it too; how names compare is the caller's: the program
-// compares as the platform's file systems do, the publisher's tool as code
-// page 1252 reads the stored bytes (CodePage1252Less below). Both agree on
-// every ASCII name.
+// compares its decoded names as the platform's file systems do, the
+// publisher's tool the names as it decodes them (tools/name_decoding.h),
+// or, where it makes them, the ASCII bytes (CodePage1252Less below).
 
 // The longest name NTFS and FAT keep for one component, in UTF-16 units.
 constexpr std::size_t kLongestComponent = 255;

@@ -24,7 +24,8 @@ PayloadReport Refuse(PayloadReport report, PayloadVerdict verdict, const std::st
 
 }  // namespace
 
-PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
+PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size,
+                           const NameDecoder& names) {
   PayloadReport report;
   std::unique_ptr<ArchiveDirectory> directory = OpenDirectory(OpenMemorySource(data, size));
   if (!directory) {
@@ -37,7 +38,7 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
     ~Closer() { CloseDirectory(std::move(directory)); }
   } closer{directory};
 
-  EntrySetCheck<char, CodePage1252Less> set;
+  EntrySetCheck<char16_t, FoldedUnitsLess> set;
   std::vector<unsigned char> buffer(kEntryInputBufferSize);
   for (std::uint32_t i = 0; i < directory->entryCount; ++i) {
     const std::string where = "entry " + std::to_string(i);
@@ -56,6 +57,7 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
     entry.uncompressedSize = record.uncompressedSize;
     entry.crc32 = record.crc32;
     entry.directory = (AttributesFromExternal(record.externalAttributes) & kAttributeDirectory) != 0;
+    entry.utf8Name = (record.flags & kFlagUtf8Name) != 0;
     report.entries.push_back(entry);
 
     LocalHeaderInfo local;
@@ -80,7 +82,16 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
                                                                : "holds a zero byte";
       return Refuse(report, PayloadVerdict::BadEntry, where + ": its name " + why);
     }
-    const std::string_view name(entry.name);
+    std::u16string decoded;
+    if (!names.Decode(entry.name, entry.utf8Name, &decoded)) {
+      return Refuse(report, PayloadVerdict::BadEntry,
+                    where + ": its name cannot be decoded " +
+                        (entry.utf8Name ? std::string("as UTF-8, as its flag says")
+                                        : "in code page " + std::to_string(names.codePage())));
+    }
+    // Judged as decoded: separators, devices and lengths are those of the
+    // characters the program sees, not of the bytes.
+    const std::u16string_view name(decoded);
     if (!IsEntryNameContained(name)) {
       return Refuse(report, PayloadVerdict::UnsafeName,
                     where + " \"" + entry.name + "\": the name leads outside the staging directory");
