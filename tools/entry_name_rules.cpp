@@ -10,7 +10,10 @@ std::string CheckEntryName(const std::string& name) {
   if (name.size() > kLongestEntryName) return "name is 259 bytes or longer";
   for (const char c : name) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80) return "name is not plain ASCII";
+    if (byte >= 0x80) {
+      return "name is not plain ASCII: what it names would depend on the installing machine's "
+             "code page";
+    }
     if (byte < 0x20 || byte == 0x7F) return "name holds a control character";
   }
   if (!IsEntryNameContained(std::string_view(name))) {

@@ -82,6 +82,11 @@ bool NameDecoder::Decode(std::string_view bytes, bool utf8, std::u16string* unit
   return true;
 }
 
+bool DependsOnCodePage(std::string_view bytes, bool utf8) {
+  return !utf8 && std::any_of(bytes.begin(), bytes.end(),
+                              [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
 bool FoldedUnitsLess::operator()(const std::u16string& a, const std::u16string& b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                       [](char16_t x, char16_t y) { return Upper(x) < Upper(y); });

@@ -37,6 +37,10 @@ class NameDecoder {
   iconv_t fromUtf8_ = kNone;
 };
 
+// True when the program reads the name in the installing machine's code
+// page and the code page matters: no UTF-8 flag and a byte of 0x80 or more.
+bool DependsOnCodePage(std::string_view bytes, bool utf8);
+
 // Orders decoded names with case ignored, as the program's file systems
 // compare them: unit by unit, each upper-cased by Unicode's simple mapping
 // (the C.UTF-8 locale's table; where the system lacks that locale, ASCII

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "testkit/archive/zip_test_builder.h"
 #include "testkit/build_paths.h"
 
 namespace {
@@ -77,7 +78,7 @@ TEST_F(PacktoolCliTest, BuildThenVerifyIsAccepted) {
   ASSERT_EQ(0, build.exitCode) << build.output;
   const ToolRun verify = Packtool("verify " + dir_ + "/out.pack " + TEST_PUBLIC_BLOB);
   EXPECT_EQ(0, verify.exitCode) << verify.output;
-  EXPECT_NE(std::string::npos, verify.output.find("verdict: accepted\n"));
+  EXPECT_NE(std::string::npos, verify.output.find("verdict: accepted (code page 1252)\n"));
   EXPECT_NE(std::string::npos, verify.output.find("magic: 0x4b505643 (CVPK)"));
   EXPECT_NE(std::string::npos, verify.output.find("app/updater.exe"));
 }
@@ -111,6 +112,17 @@ TEST_F(PacktoolCliTest, ExitCodesAreStable) {
       << ProgramImage(0x014C, 0x010B, 0x0102, 3);
   std::ofstream(dir_ + "/dll/app/updater.exe", std::ios::binary)
       << ProgramImage(0x014C, 0x010B, 0x2102);
+  // Two names that are not ASCII; and a name whose byte 0x5C is a separator
+  // in code page 1252 but the trail byte of one character in code page 932.
+  fs::create_directories(dir_ + "/nonascii/\xc3\xa9t\xc3\xa9");
+  std::ofstream(dir_ + "/nonascii/caf\xc3\xa9.txt") << "x";
+  ziptest::Archive trail;
+  trail.entries.resize(1);
+  trail.entries[0].name = "\x83\x5C" "x.txt";
+  std::ofstream(dir_ + "/trail.zip", std::ios::binary) << ziptest::Build(trail);
+  ASSERT_EQ(0, Packtool("wrap --unchecked " + dir_ + "/trail.zip " + Keys() + " " + dir_ +
+                        "/trail.pack").exitCode);
+  const std::string trailPack = " " + dir_ + "/trail.pack " + TEST_PUBLIC_BLOB;
 
   struct Case {
     std::string arguments;
@@ -140,6 +152,11 @@ TEST_F(PacktoolCliTest, ExitCodesAreStable) {
       {"build --sub app " + dir_ + "/console " + Keys() + " " + dir_ + "/x.pack", 9,
        "GUI subsystem"},
       {"build --sub app " + dir_ + "/dll " + Keys() + " " + dir_ + "/x.pack", 9, "a DLL"},
+      {"build " + dir_ + "/nonascii " + Keys() + " " + dir_ + "/x.pack", 4,
+       "2 name(s) not plain ASCII"},
+      {"verify" + trailPack, 7, "depends on the installing machine's code page"},
+      {"verify --codepage 932" + trailPack, 0, "verdict: accepted (code page 932)"},
+      {"verify --codepage 99999" + trailPack, 1, "iconv"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Packtool(c.arguments);

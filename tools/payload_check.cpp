@@ -58,6 +58,7 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size,
     entry.crc32 = record.crc32;
     entry.directory = (AttributesFromExternal(record.externalAttributes) & kAttributeDirectory) != 0;
     entry.utf8Name = (record.flags & kFlagUtf8Name) != 0;
+    entry.dependsOnCodePage = DependsOnCodePage(entry.name, entry.utf8Name);
     report.entries.push_back(entry);
 
     LocalHeaderInfo local;

@@ -36,7 +36,8 @@ struct PayloadEntry {
   std::uint32_t crc32 = 0;
   bool hasModificationTime = false;
   std::uint32_t modificationTime = 0;  // Unix time from the "UT" block
-  bool utf8Name = false;  // the UTF-8 flag is set
+  bool utf8Name = false;           // the UTF-8 flag is set
+  bool dependsOnCodePage = false;  // no flag, and a byte of 0x80 or more
 };
 
 struct PayloadReport {
