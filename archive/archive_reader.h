@@ -46,7 +46,8 @@ ArchiveHandle* OpenArchive(const void* source, std::uint32_t length, int kind, c
 
 // index -1: info->index receives the entry count and everything else is
 // zero. Otherwise describes entry `index` (0 to count - 1): its name decoded
-// in the ANSI code page, Windows attributes, times and sizes.
+// (as UTF-8 when flagged so, else in the ANSI code page), Windows
+// attributes, times and sizes.
 std::int32_t GetEntryInfo(ArchiveHandle* handle, int index, EntryInfo* info);
 
 // Writes entry `index` to an open file handle (kind 1, from its position,

@@ -18,8 +18,8 @@ enum ArchiveResult : std::int32_t {
   UnsafeEntryName = 0x00000900,
   // The entry's stored name is empty, holds a zero byte, is 259 bytes or
   // longer (its wide form and terminator would not fit in 260 characters) or
-  // cannot be decoded in the ANSI code page. The entry is refused whole;
-  // nothing is cut.
+  // cannot be decoded (as UTF-8 when flagged so, else in the ANSI code
+  // page). The entry is refused whole; nothing is cut.
   NameNotConvertible = 0x00000A00,
   // OpenArchive: the root or current directory, with its trailing
   // backslash, does not fit in 260 characters (or cannot be read).

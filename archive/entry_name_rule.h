@@ -8,8 +8,8 @@
 #include "base/path_components.h"
 
 // The one rule on entry names, shared by the program's extraction and the
-// publisher's tool: byte names (as stored, read in code page 1252 where it
-// matters) and wide names (as the program decodes them) alike. Free of
+// publisher's tool: UTF-16 names (as the program, or the tool, decodes the
+// stored bytes) and the ASCII byte names the tool makes alike. Free of
 // Windows headers, so that the host build uses it too.
 
 // The longest stored name the reader takes: its wide form and terminator
@@ -19,8 +19,8 @@ constexpr std::size_t kLongestEntryName = 258;
 // True when the bytes stored as an entry's name can name a file at all:
 // not empty, no zero byte (a name cut there would be another file's), and
 // short enough that the wide form and its terminator fit in 260
-// characters. The program refuses the other names whole; decoding in the
-// machine's ANSI code page, which only the program can try, comes after.
+// characters. The program refuses the other names whole; decoding them
+// (UTF-8 when flagged so, else the machine's ANSI code page) comes after.
 inline bool IsStorableEntryName(std::string_view bytes) {
   return !bytes.empty() && bytes.size() <= kLongestEntryName &&
          std::memchr(bytes.data(), '\0', bytes.size()) == nullptr;
@@ -55,9 +55,8 @@ bool IsEntryNameContained(std::basic_string_view<Char> name) {
 // trailing blanks: "nul.txt", "Con ", "COM\u00B9"). Windows opens the device
 // for such a name instead of a file in the staging directory, so the entry
 // would "unpack" without its file, or into a port. The superscripts are the
-// code points U+00B9, U+00B2 and U+00B3, which are also their bytes in code
-// page 1252, so a byte name is judged as that code page reads it. The
-// publisher's tool refuses the same names.
+// code points U+00B9, U+00B2 and U+00B3 (also their bytes in code page
+// 1252). The publisher's tool refuses the same names.
 template <typename Char>
 bool IsDeviceComponent(std::basic_string_view<Char> component) {
   std::size_t length = component.find(Char('.'));
@@ -117,10 +116,10 @@ bool HoldsForbiddenCharacter(std::basic_string_view<Char> name) {
 }
 
 // The rule every entry name passes before anything is written, in the
-// program (on the decoded name) and in the publisher's tool (on the stored
-// bytes, as code page 1252 reads them): it stays inside the staging
-// directory, names no device, holds only characters Windows can store, and
-// means the same place in every component.
+// program and in the publisher's tool (on the name as each decodes it): it
+// stays inside the staging directory, names no device, holds only
+// characters Windows can store, and means the same place in every
+// component.
 template <typename Char>
 bool IsSafeEntryName(std::basic_string_view<Char> name) {
   return IsEntryNameContained(name) && !NamesReservedDevice(name) &&

@@ -69,7 +69,12 @@ std::int32_t BuildEntryRecord(ArchiveDirectory* directory, std::uint32_t index, 
   if (!IsStorableEntryName(std::string_view(built.name, central.nameLength))) {
     return NameNotConvertible;
   }
-  if (MultiByteToWideChar(CP_ACP, 0, built.name, -1, built.wideName, 259) == 0) {
+  // A name flagged as UTF-8 means the same on every machine, and one that
+  // is not UTF-8 is refused rather than guessed at; any other name is read
+  // in the machine's ANSI code page, as archives without the flag mean.
+  const bool utf8 = (central.flags & kFlagUtf8Name) != 0;
+  if (MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, utf8 ? MB_ERR_INVALID_CHARS : 0, built.name,
+                          -1, built.wideName, 259) == 0) {
     return NameNotConvertible;
   }
 

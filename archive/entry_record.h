@@ -11,7 +11,8 @@
 struct EntryRecord {
   std::int32_t index = -1;
   char name[260] = {};         // the stored name bytes, zero-terminated
-  wchar_t wideName[260] = {};  // the same, decoded in the ANSI code page
+  wchar_t wideName[260] = {};  // the same, decoded as UTF-8 when flagged so,
+                               // otherwise in the ANSI code page
   std::uint32_t attributes = 0;
   FILETIME accessTime = {};
   FILETIME creationTime = {};

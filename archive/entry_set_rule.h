@@ -11,12 +11,40 @@
 // The rule on a payload's entries as a whole, shared by the program's
 // extraction and the publisher's tool, and judged before anything is
 // written: every entry must name its own place below the staging directory,
-// as a case-insensitive file system reads it, and a file's directory must
-// be made by an earlier directory entry (files get no parents made for
-// them). Free of Windows headers, so that the host build uses it too; how
-// names compare is the caller's: the program compares as the platform's
-// file systems do, the publisher's tool as code page 1252 reads the stored
-// bytes (CodePage1252Less below). Both agree on every ASCII name.
+// as a case-insensitive file system reads it, a file's directory must be
+// made by an earlier directory entry (files get no parents made for them),
+// and no level may be one a file system cannot keep as named (a short-name
+// shape, more than 255 units). Free of Windows headers, so that the host
+// build uses it too; how names compare is the caller's: the program
+// compares its decoded names as the platform's file systems do, the
+// publisher's tool the names as it decodes them (tools/name_decoding.h),
+// or, where it makes them, the ASCII bytes (CodePage1252Less below).
+
+// The longest name NTFS and FAT keep for one component, in UTF-16 units.
+constexpr std::size_t kLongestComponent = 255;
+
+// True when a component has the shape of a short (8.3) alias: one to six
+// characters, '~', one or more digits, then optionally '.' and at most
+// three characters ("LONGNA~1.TXT", "LETTER~1", "a~12"). Windows gives a
+// long name such an alias, so a later entry of that shape can meet an
+// earlier entry's file or directory halfway through the unpacking; such
+// components are refused whatever comes before them. The characters around
+// '~' may be any a name holds, so the shape has no case: "longna~1.txt" is
+// refused as "LONGNA~1.TXT" is.
+template <typename Char>
+bool HasShortNameShape(std::basic_string_view<Char> component) {
+  for (std::size_t tilde = 1; tilde <= 6 && tilde < component.size(); ++tilde) {
+    if (component[tilde] != Char('~')) continue;
+    std::size_t end = tilde + 1;
+    while (end < component.size() && component[end] >= Char('0') && component[end] <= Char('9')) {
+      ++end;
+    }
+    if (end == tilde + 1) continue;
+    if (end == component.size()) return true;
+    if (component[end] == Char('.') && component.size() - end - 1 <= 3) return true;
+  }
+  return false;
+}
 
 // The levels an entry name names below the staging directory: the
 // components between '/' and '\', with empty ones and "." dropped, as
@@ -40,12 +68,15 @@ enum class EntryConflict {
                      // directory (its name ends in a separator)
   FileAsDirectory,   // a level of the name is a file an earlier entry made
   NoDirectory,       // no earlier directory entry makes the file's directory
+  ShortNameShape,    // a level has the shape of a short (8.3) alias
+  LongComponent,     // a level is longer than kLongestComponent
 };
 
 struct EntrySetVerdict {
   EntryConflict conflict = EntryConflict::None;
   std::size_t entry = 0;  // the entry in conflict, counted from 0
-  std::size_t other = 0;  // the earlier entry it meets (not for NoDirectory)
+  std::size_t other = 0;  // the earlier entry it meets (the entry itself when it
+                          // meets none)
 };
 
 // Takes the entries in archive order; the first conflict is the verdict.
@@ -64,6 +95,17 @@ class EntrySetCheck {
     const std::size_t index = count_++;
     if (verdict_.conflict != EntryConflict::None) return verdict_;
     const std::vector<String> levels = EntryLevels(name);
+    // Levels no file system keeps as named: the place cannot be told
+    // before the write. Lengths count Char units, which are UTF-16 units for
+    // wide names (and bytes for ASCII ones).
+    for (const String& level : levels) {
+      if (level.size() > kLongestComponent) {
+        return Conflict(EntryConflict::LongComponent, index, index);
+      }
+      if (HasShortNameShape(std::basic_string_view<Char>(level))) {
+        return Conflict(EntryConflict::ShortNameShape, index, index);
+      }
+    }
     String place;
     for (std::size_t i = 0; i < levels.size(); ++i) {
       if (i > 0) place += Char('/');

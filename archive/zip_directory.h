@@ -55,6 +55,8 @@ struct CentralRecord {
 // General-purpose flag bit 3: CRC-32 and sizes follow the data in a
 // descriptor; the central record's values are the ones used.
 constexpr std::uint32_t kFlagDataDescriptor = 0x0008;
+// General-purpose flag bit 11: the name is UTF-8, whatever the code page.
+constexpr std::uint32_t kFlagUtf8Name = 0x0800;
 
 // What CheckLocalHeader learns from the local header.
 struct LocalHeaderInfo {

@@ -289,8 +289,11 @@ TEST_F(UpdatePackTest, PackFileIsClosedWhenConstructionReturns) {
   if (exclusive != INVALID_HANDLE_VALUE) CloseHandle(exclusive);
 }
 
-// The program's verdict on a pack, in the words packtool verify prints.
-std::string ProgramVerdict(const std::wstring& packPath, const std::wstring& scratch) {
+// The program's verdict on a pack, in the words packtool verify prints, and
+// the archive result the unpacking left (0 when it was not reached).
+std::string ProgramVerdict(const std::wstring& packPath, const std::wstring& scratch,
+                           std::int32_t* result) {
+  *result = 0;
   static const std::pair<const wchar_t*, const char*> kTraces[] = {
       {L"Pack blob length error\n", "length-error"}, {L"Pack blob read error\n", "read-error"},
       {L"Pack too small\n", "too-small"},           {L"Magic mismatch\n", "magic-mismatch"},
@@ -309,6 +312,7 @@ std::string ProgramVerdict(const std::wstring& packPath, const std::wstring& scr
     return "unknown-trace";
   }
   if (pack.ExtractPayload(staging + L"\\")) return "accepted";
+  *result = LastArchiveError;
   return LastArchiveError == UnsafeEntryName ? "unsafe-name" : "entry-error";
 }
 
@@ -355,8 +359,13 @@ TEST_F(UpdatePackTest, VerdictOnEveryTestPackIsRecordedForThePublishersTool) {
     testkit::ScopedTempDir scratch;
     const std::wstring path = scratch.Join(L"judged.pack");
     ASSERT_TRUE(testkit::WriteFileBytes(path, judged.bytes));
-    const std::string verdict = ProgramVerdict(path, scratch.path());
+    std::int32_t result = 0;
+    const std::string verdict = ProgramVerdict(path, scratch.path(), &result);
     EXPECT_EQ(judged.expected, verdict) << judged.file;
+    // The set rule refuses before anything is written, not part-way.
+    if (judged.file.compare(0, 4, "set-") == 0) {
+      EXPECT_EQ(ConflictingEntries, result) << judged.file;
+    }
     packtest::RecordVerdict(judged.file, judged.bytes, verdict);
   }
 }

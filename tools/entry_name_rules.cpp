@@ -10,7 +10,10 @@ std::string CheckEntryName(const std::string& name) {
   if (name.size() > kLongestEntryName) return "name is 259 bytes or longer";
   for (const char c : name) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80) return "name is not plain ASCII";
+    if (byte >= 0x80) {
+      return "name is not plain ASCII: what it names would depend on the installing machine's "
+             "code page";
+    }
     if (byte < 0x20 || byte == 0x7F) return "name holds a control character";
   }
   if (!IsEntryNameContained(std::string_view(name))) {
@@ -28,5 +31,25 @@ std::string CheckEntryName(const std::string& name) {
 
 std::string CheckTreeComponent(const std::string& component) {
   if (component.find('\\') != std::string::npos) return "file name holds a backslash";
+  return std::string();
+}
+
+std::string EntryConflictText(EntryConflict conflict) {
+  switch (conflict) {
+    case EntryConflict::SameName:
+      return "names the file of an earlier entry (names that differ only in case are one file)";
+    case EntryConflict::FileAndDirectory:
+      return "names one place as a file and as a directory";
+    case EntryConflict::FileAsDirectory:
+      return "passes through a file that an earlier entry made";
+    case EntryConflict::NoDirectory:
+      return "no earlier directory entry makes its directory";
+    case EntryConflict::ShortNameShape:
+      return "a component has the shape of a short (8.3) name, which may be another entry's alias";
+    case EntryConflict::LongComponent:
+      return "a component is longer than the 255 characters a Windows file system holds";
+    case EntryConflict::None:
+      break;
+  }
   return std::string();
 }

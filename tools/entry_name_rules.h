@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "archive/entry_set_rule.h"
+
 // What the publisher may put into a payload. The program decodes entry names
 // in the target machine's ANSI code page, which the publisher cannot know,
 // so only plain printable ASCII is accepted; names must fit the reader's
@@ -15,3 +17,6 @@ std::string CheckEntryName(const std::string& name);
 // For one file-system name taken from the publisher's tree: a backslash in a
 // POSIX file name would become a separator on Windows.
 std::string CheckTreeComponent(const std::string& component);
+
+// Why an entry cannot join the set of entries before it, for a report.
+std::string EntryConflictText(EntryConflict conflict);

@@ -18,7 +18,8 @@ const char* VerdictToken(PackVerdict verdict) {
   return "unknown";
 }
 
-PackReport VerifyPack(const std::vector<unsigned char>& pack, const PublicKeyParts& key) {
+PackReport VerifyPack(const std::vector<unsigned char>& pack, const PublicKeyParts& key,
+                      const NameDecoder& names) {
   PackReport report;
   report.size = pack.size();
   if (!IsPackLengthAllowed(pack.size())) {
@@ -65,7 +66,7 @@ PackReport VerifyPack(const std::vector<unsigned char>& pack, const PublicKeyPar
 
   report.payloadChecked = true;
   report.payload = CheckPayload(pack.data() + report.layout.payloadOffset,
-                                report.layout.payloadLength);
+                                report.layout.payloadLength, names);
   report.message = report.payload.message;
   switch (report.payload.verdict) {
     case PayloadVerdict::Ok: report.verdict = PackVerdict::Accepted; break;

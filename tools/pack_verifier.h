@@ -39,4 +39,6 @@ struct PackReport {
   PayloadReport payload;
 };
 
-PackReport VerifyPack(const std::vector<unsigned char>& pack, const PublicKeyParts& key);
+// Entry names are decoded by `names` (payload_check.h).
+PackReport VerifyPack(const std::vector<unsigned char>& pack, const PublicKeyParts& key,
+                      const NameDecoder& names = NameDecoder());

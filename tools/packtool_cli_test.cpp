@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "testkit/archive/zip_test_builder.h"
 #include "testkit/build_paths.h"
 
 namespace {
@@ -36,7 +37,8 @@ ToolRun Packtool(const std::string& arguments) {
 
 // The headers of a program image: a GUI one for x86 unless told otherwise;
 // what verify --sub reads of updater.exe.
-std::string ProgramImage(unsigned machine = 0x014C, unsigned magic = 0x010B) {
+std::string ProgramImage(unsigned machine = 0x014C, unsigned magic = 0x010B,
+                         unsigned characteristics = 0x0102, unsigned subsystem = 2) {
   std::string image(0x200, '\0');
   const auto put16 = [&image](std::size_t at, unsigned value) {
     image[at] = static_cast<char>(value & 0xFF);
@@ -46,9 +48,9 @@ std::string ProgramImage(unsigned machine = 0x014C, unsigned magic = 0x010B) {
   put16(0x3C, 0x40);
   image.replace(0x40, 4, std::string("PE\0\0", 4));
   put16(0x44, machine);
-  put16(0x56, 0x0102);  // an executable 32-bit image
+  put16(0x56, characteristics);  // 0x0102: an executable 32-bit image
   put16(0x58, magic);
-  put16(0x9C, 2);       // the GUI subsystem
+  put16(0x9C, subsystem);       // 2: the GUI subsystem, 3: the console
   return image;
 }
 
@@ -76,7 +78,7 @@ TEST_F(PacktoolCliTest, BuildThenVerifyIsAccepted) {
   ASSERT_EQ(0, build.exitCode) << build.output;
   const ToolRun verify = Packtool("verify " + dir_ + "/out.pack " + TEST_PUBLIC_BLOB);
   EXPECT_EQ(0, verify.exitCode) << verify.output;
-  EXPECT_NE(std::string::npos, verify.output.find("verdict: accepted\n"));
+  EXPECT_NE(std::string::npos, verify.output.find("verdict: accepted (code page 1252)\n"));
   EXPECT_NE(std::string::npos, verify.output.find("magic: 0x4b505643 (CVPK)"));
   EXPECT_NE(std::string::npos, verify.output.find("app/updater.exe"));
 }
@@ -103,6 +105,24 @@ TEST_F(PacktoolCliTest, ExitCodesAreStable) {
   std::ofstream(dir_ + "/update/app/letterwing.msi") << "package";
   ASSERT_EQ(0, Packtool("build " + dir_ + "/update " + Keys() + " " + dir_ + "/update.pack").exitCode);
   const std::string update = " " + dir_ + "/update.pack " + TEST_PUBLIC_BLOB;
+  // Updates whose updater is a console program, or a DLL.
+  fs::copy(dir_ + "/update", dir_ + "/console", fs::copy_options::recursive);
+  fs::copy(dir_ + "/update", dir_ + "/dll", fs::copy_options::recursive);
+  std::ofstream(dir_ + "/console/app/updater.exe", std::ios::binary)
+      << ProgramImage(0x014C, 0x010B, 0x0102, 3);
+  std::ofstream(dir_ + "/dll/app/updater.exe", std::ios::binary)
+      << ProgramImage(0x014C, 0x010B, 0x2102);
+  // Two names that are not ASCII; and a name whose byte 0x5C is a separator
+  // in code page 1252 but the trail byte of one character in code page 932.
+  fs::create_directories(dir_ + "/nonascii/\xc3\xa9t\xc3\xa9");
+  std::ofstream(dir_ + "/nonascii/caf\xc3\xa9.txt") << "x";
+  ziptest::Archive trail;
+  trail.entries.resize(1);
+  trail.entries[0].name = "\x83\x5C" "x.txt";
+  std::ofstream(dir_ + "/trail.zip", std::ios::binary) << ziptest::Build(trail);
+  ASSERT_EQ(0, Packtool("wrap --unchecked " + dir_ + "/trail.zip " + Keys() + " " + dir_ +
+                        "/trail.pack").exitCode);
+  const std::string trailPack = " " + dir_ + "/trail.pack " + TEST_PUBLIC_BLOB;
 
   struct Case {
     std::string arguments;
@@ -129,6 +149,14 @@ TEST_F(PacktoolCliTest, ExitCodesAreStable) {
       {"build --sub app " + dir_ + "/nopackage " + Keys() + " " + dir_ + "/x.pack", 10,
        "no file entry app/letterwing.msi"},
       {"build --sub app " + dir_ + "/update " + Keys() + " " + dir_ + "/y.pack", 0, "wrote"},
+      {"build --sub app " + dir_ + "/console " + Keys() + " " + dir_ + "/x.pack", 9,
+       "GUI subsystem"},
+      {"build --sub app " + dir_ + "/dll " + Keys() + " " + dir_ + "/x.pack", 9, "a DLL"},
+      {"build " + dir_ + "/nonascii " + Keys() + " " + dir_ + "/x.pack", 4,
+       "2 name(s) not plain ASCII"},
+      {"verify" + trailPack, 7, "depends on the installing machine's code page"},
+      {"verify --codepage 932" + trailPack, 0, "verdict: accepted (code page 932)"},
+      {"verify --codepage 99999" + trailPack, 1, "iconv"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Packtool(c.arguments);

@@ -10,6 +10,7 @@
 #include "pack/public_key_blob.h"
 #include "tools/entry_name_rules.h"
 #include "tools/file_bytes.h"
+#include "tools/name_decoding.h"
 #include "tools/pack_maker.h"
 #include "tools/pack_verifier.h"
 #include "tools/payload_builder.h"
@@ -46,12 +47,17 @@ const char kUsage[] =
     "  packtool wrap [--unchecked] <payload.zip> <private.pem> <out.pack>\n"
     "      Signs an existing ZIP file as the payload. It is first read the way\n"
     "      updater.exe unpacks it; --unchecked skips that (for test packs only).\n"
-    "  packtool verify [--sub <dir> [--machine i686|x64]] <pack> <public.blob>\n"
+    "  packtool verify [--sub <dir> [--machine i686|x64]] [--codepage <n>] <pack> <public.blob>\n"
     "      Checks a pack as updater.exe does, in the same order, and lists its\n"
-    "      header and entries. The line \"verdict: <word>\" gives the outcome:\n"
-    "      accepted, length-error, too-small, magic-mismatch, version-mismatch,\n"
-    "      sign-error, archive-error, unsafe-name or entry-error; with --sub\n"
-    "      also no-updater, updater-not-gui-program or no-package.\n"
+    "      header and entries. The line \"verdict: <word> (code page <n>)\" gives\n"
+    "      the outcome: accepted, length-error, too-small, magic-mismatch,\n"
+    "      version-mismatch, sign-error, archive-error, unsafe-name or\n"
+    "      entry-error; with --sub also no-updater, updater-not-gui-program or\n"
+    "      no-package.\n"
+    "  --codepage <n>: the installing machine's ANSI code page, in which\n"
+    "      updater.exe reads names without the UTF-8 flag (1252 unless given;\n"
+    "      any code page iconv knows as CP<n>, such as 932, 936, 949 or 950).\n"
+    "      A note line names each entry whose meaning depends on it.\n"
     "  --sub <dir>: the payload must also hold what an update installs from,\n"
     "      the sub-directory given to prepare: <dir>/updater.exe, a Windows GUI\n"
     "      program for the machine (--machine, i686 unless x64 is given), and\n"
@@ -73,16 +79,17 @@ const char kUsage[] =
     "Errors are one line on standard error, beginning with \"packtool: \".\n"
     "Output files are written completely or not at all.\n";
 
-// --sub and --machine, where given.
+// --sub, --machine and --codepage, where given.
 struct UpdateOptions {
   bool given = false;
   std::string subDirectory;
   UpdateMachine machine = UpdateMachine::I686;
+  unsigned codePage = 1252;
 };
 
-// Takes --sub and --machine from the arguments after the command; false
-// for a malformed option.
-bool TakeUpdateOptions(std::vector<std::string>* args, UpdateOptions* options) {
+// Takes --sub, --machine and (where `codePage`) --codepage from the
+// arguments after the command; false for a malformed option.
+bool TakeUpdateOptions(std::vector<std::string>* args, UpdateOptions* options, bool codePage) {
   bool machineGiven = false;
   while (args->size() >= 3 && (*args)[1].compare(0, 2, "--") == 0) {
     const std::string option = (*args)[1];
@@ -93,6 +100,9 @@ bool TakeUpdateOptions(std::vector<std::string>* args, UpdateOptions* options) {
     } else if (option == "--machine" && (value == "i686" || value == "x64")) {
       machineGiven = true;
       options->machine = value == "x64" ? UpdateMachine::X64 : UpdateMachine::I686;
+    } else if (option == "--codepage" && codePage && !value.empty() && value.size() <= 5 &&
+               value.find_first_not_of("0123456789") == std::string::npos) {
+      options->codePage = static_cast<unsigned>(std::stoul(value));
     } else {
       return false;
     }
@@ -181,7 +191,9 @@ int RunBuild(const UpdateOptions& update, const std::string& directory,
   std::string error;
   if (!LoadKey(keyPath, &key, &code, &error)) return Fail(code, error);
   std::vector<unsigned char> payload;
-  if (!BuildPayloadFromTree(directory, &payload, &error)) {
+  std::vector<std::string> notes;
+  if (!BuildPayloadFromTree(directory, &payload, &error, &notes)) {
+    for (const std::string& note : notes) std::fprintf(stderr, "packtool: %s\n", note.c_str());
     return Fail(kExitInputRefused, error);
   }
   if (update.given) {
@@ -230,12 +242,26 @@ void PrintEntries(const PayloadReport& payload) {
                 entry.compressedSize, entry.uncompressedSize, entry.crc32,
                 entry.externalAttributes);
     if (entry.hasModificationTime) std::printf(", modified %u", entry.modificationTime);
+    if (entry.utf8Name) std::printf(", UTF-8 name");
     std::printf("\n");
+    if (entry.dependsOnCodePage) {
+      std::printf("note: entry %zu: the name has bytes of 0x80 or above and no UTF-8 flag: what "
+                  "it names depends on the installing machine's code page\n",
+                  i);
+    }
   }
 }
 
 int RunVerify(const UpdateOptions& update, const std::string& packPath,
               const std::string& keyPath) {
+  const NameDecoder names(update.codePage);
+  if (!names.known()) {
+    std::fputs(kUsage, stderr);
+    return Fail(kExitUsage, "code page " + std::to_string(update.codePage) +
+                                " is not one iconv knows (as CP" +
+                                std::to_string(update.codePage) + ")");
+  }
+  const std::string assumed = " (code page " + std::to_string(update.codePage) + ")";
   std::vector<unsigned char> blob;
   std::string error;
   if (!ReadWholeFile(keyPath, &blob, &error)) return Fail(kExitFileError, error);
@@ -247,18 +273,18 @@ int RunVerify(const UpdateOptions& update, const std::string& packPath,
   struct stat info;
   if (stat(packPath.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
       static_cast<std::uint64_t>(info.st_size) > kMaxPackSize) {
-    std::printf("pack: %s\nsize: %lld\nverdict: length-error\n", packPath.c_str(),
-                static_cast<long long>(info.st_size));
+    std::printf("pack: %s\nsize: %lld\nverdict: length-error%s\n", packPath.c_str(),
+                static_cast<long long>(info.st_size), assumed.c_str());
     return Fail(kExitHeaderRefused, "Pack blob length error: the pack is 2 GiB or more");
   }
   std::vector<unsigned char> pack;
   if (!ReadWholeFile(packPath, &pack, &error)) {
     // The program cannot measure a pack it cannot open either.
-    std::printf("pack: %s\nverdict: length-error\n", packPath.c_str());
+    std::printf("pack: %s\nverdict: length-error%s\n", packPath.c_str(), assumed.c_str());
     return Fail(kExitFileError, error);
   }
 
-  const PackReport report = VerifyPack(pack, key);
+  const PackReport report = VerifyPack(pack, key, names);
   UpdateReport contents;
   if (update.given && report.verdict == PackVerdict::Accepted) {
     contents = CheckUpdateContents(pack.data() + report.layout.payloadOffset,
@@ -276,9 +302,10 @@ int RunVerify(const UpdateOptions& update, const std::string& packPath,
     std::printf("payload: offset %u, %u bytes\n", report.layout.payloadOffset,
                 report.layout.payloadLength);
   }
-  std::printf("verdict: %s\n", contents.verdict != UpdateVerdict::Ok
-                                   ? UpdateVerdictToken(contents.verdict)
-                                   : VerdictToken(report.verdict));
+  std::printf("verdict: %s%s\n",
+              contents.verdict != UpdateVerdict::Ok ? UpdateVerdictToken(contents.verdict)
+                                                    : VerdictToken(report.verdict),
+              assumed.c_str());
   if (report.payloadChecked) PrintEntries(report.payload);
   std::fflush(stdout);
 
@@ -315,7 +342,8 @@ int main(int argc, char** argv) {
   }
   if (command == "keygen" && args.size() == 3) return RunKeygen(args[1], args[2]);
   UpdateOptions update;
-  if ((command == "build" || command == "verify") && !TakeUpdateOptions(&args, &update)) {
+  if ((command == "build" || command == "verify") &&
+      !TakeUpdateOptions(&args, &update, command == "verify")) {
     return Usage();
   }
   if (command == "build" && args.size() == 4) return RunBuild(update, args[1], args[2], args[3]);

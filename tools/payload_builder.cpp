@@ -14,6 +14,7 @@
 #include "pack/pack_header.h"
 #include "pack/public_key_blob.h"
 #include "tools/entry_name_rules.h"
+#include "tools/name_decoding.h"
 
 namespace {
 
@@ -55,7 +56,8 @@ void ToDosDateTime(std::int64_t unixTime, zip_uint16_t* date, zip_uint16_t* time
 }
 
 bool CollectTree(const std::string& directory, const std::string& prefix,
-                 std::vector<TreeEntry>* entries, std::string* error) {
+                 std::vector<TreeEntry>* entries, std::vector<std::string>* notes,
+                 std::string* error) {
   DIR* handle = opendir(directory.c_str());
   if (handle == nullptr) {
     *error = "cannot read directory " + directory + ": " + std::strerror(errno);
@@ -93,6 +95,12 @@ bool CollectTree(const std::string& directory, const std::string& prefix,
     entry.modified = info.st_mtim.tv_sec;
     std::string reason = CheckTreeComponent(name);
     if (reason.empty()) reason = CheckEntryName(entry.name);
+    // A name that is not plain ASCII is noted and the walk goes on, so that
+    // every such name is named; the tree is refused at the end.
+    if (DependsOnCodePage(entry.name, false)) {
+      if (DependsOnCodePage(name, false)) notes->push_back(entry.path + ": " + reason);
+      reason.clear();
+    }
     if (!reason.empty()) {
       *error = entry.path + ": " + reason;
       return false;
@@ -102,7 +110,9 @@ bool CollectTree(const std::string& directory, const std::string& prefix,
       return false;
     }
     entries->push_back(entry);
-    if (entry.directory && !CollectTree(entry.path, entry.name, entries, error)) return false;
+    if (entry.directory && !CollectTree(entry.path, entry.name, entries, notes, error)) {
+      return false;
+    }
   }
   return true;
 }
@@ -175,28 +185,38 @@ bool ReadSource(zip_source_t* source, std::vector<unsigned char>* bytes, std::st
 }  // namespace
 
 bool BuildPayloadFromTree(const std::string& root, std::vector<unsigned char>* payload,
-                          std::string* error) {
+                          std::string* error, std::vector<std::string>* notes) {
   struct stat info;
   if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     *error = "not a directory: " + root;
     return false;
   }
   std::vector<TreeEntry> entries;
-  if (!CollectTree(root, std::string(), &entries, error)) return false;
+  std::vector<std::string> ownNotes;
+  if (notes == nullptr) notes = &ownNotes;
+  if (!CollectTree(root, std::string(), &entries, notes, error)) return false;
+  if (!notes->empty()) {
+    *error = std::to_string(notes->size()) +
+             " name(s) not plain ASCII: what they name would depend on the installing "
+             "machine's code page";
+    return false;
+  }
   if (entries.empty()) {
     *error = "the directory is empty; a payload needs at least one entry";
     return false;
   }
   // Names that a case-sensitive file system keeps apart are one place on
-  // Windows, where the later entry would replace the earlier.
+  // Windows, where the later entry would replace the earlier; and names
+  // Windows' file systems cannot keep as given.
   EntrySetCheck<char, CodePage1252Less> set;
-  for (const TreeEntry& entry : entries) {
-    const EntrySetVerdict& verdict = set.Add(entry.name, entry.directory);
-    if (verdict.conflict != EntryConflict::None) {
-      *error = entry.name + ": names the same place as " + entries[verdict.other].name +
-               " on Windows, which ignores case in names";
-      return false;
-    }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const EntrySetVerdict& verdict = set.Add(entries[i].name, entries[i].directory);
+    if (verdict.conflict == EntryConflict::None) continue;
+    *error = entries[i].name + ": " +
+             (verdict.other == i ? EntryConflictText(verdict.conflict)
+                                 : "names the same place as " + entries[verdict.other].name +
+                                       " on Windows, which ignores case in names");
+    return false;
   }
 
   zip_error_t zipError;

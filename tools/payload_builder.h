@@ -14,9 +14,11 @@
 // creation times.
 //
 // Refused, with the reason: names the program could not unpack (see
-// entry_name_rules.h), anything but regular files and directories (links,
-// devices), modification times outside 1970..2038 (the UT block holds a
-// signed 32-bit time), an empty tree (an archive without entries is not
-// recognised by the program), and payloads of 2 GiB or more.
+// entry_name_rules.h) or not as a set (archive/entry_set_rule.h), anything
+// but regular files and directories (links, devices), modification times
+// outside 1970..2038 (the UT block holds a signed 32-bit time), an empty
+// tree (an archive without entries is not recognised by the program), and
+// payloads of 2 GiB or more. Names that are not plain ASCII are refused
+// once the whole tree is walked, each named in `notes` when given.
 bool BuildPayloadFromTree(const std::string& root, std::vector<unsigned char>* payload,
-                          std::string* error);
+                          std::string* error, std::vector<std::string>* notes = nullptr);

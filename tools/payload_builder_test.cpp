@@ -118,6 +118,9 @@ TEST_F(PayloadBuilderTest, RefusesWhatTheProgramCannotUnpack) {
          std::ofstream(root + "/README.txt") << "y";
        },
        "ignores case"},
+      {"short-name shape",
+       [](const std::string& root) { std::ofstream(root + "/LONGNA~1.TXT") << "x"; },
+       "short (8.3)"},
       {"empty tree", [](const std::string&) {}, "empty"},
   };
   for (const Case& c : cases) {

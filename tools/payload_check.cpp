@@ -9,28 +9,12 @@
 #include "archive/entry_set_rule.h"
 #include "archive/entry_stream.h"
 #include "archive/zip_directory.h"
+#include "tools/entry_name_rules.h"
 
 namespace {
 
 // The reader's name buffer: 259 characters and the terminator.
 constexpr std::uint32_t kNameCapacity = 260;
-
-// Why an entry meets an earlier one, for the report.
-std::string ConflictText(EntryConflict conflict) {
-  switch (conflict) {
-    case EntryConflict::SameName:
-      return "names the file of an earlier entry (names that differ only in case are one file)";
-    case EntryConflict::FileAndDirectory:
-      return "names one place as a file and as a directory";
-    case EntryConflict::FileAsDirectory:
-      return "passes through a file that an earlier entry made";
-    case EntryConflict::NoDirectory:
-      return "no earlier directory entry makes its directory";
-    case EntryConflict::None:
-      break;
-  }
-  return std::string();
-}
 
 PayloadReport Refuse(PayloadReport report, PayloadVerdict verdict, const std::string& message) {
   report.verdict = verdict;
@@ -40,7 +24,8 @@ PayloadReport Refuse(PayloadReport report, PayloadVerdict verdict, const std::st
 
 }  // namespace
 
-PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
+PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size,
+                           const NameDecoder& names) {
   PayloadReport report;
   std::unique_ptr<ArchiveDirectory> directory = OpenDirectory(OpenMemorySource(data, size));
   if (!directory) {
@@ -53,7 +38,7 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
     ~Closer() { CloseDirectory(std::move(directory)); }
   } closer{directory};
 
-  EntrySetCheck<char, CodePage1252Less> set;
+  EntrySetCheck<char16_t, FoldedUnitsLess> set;
   std::vector<unsigned char> buffer(kEntryInputBufferSize);
   for (std::uint32_t i = 0; i < directory->entryCount; ++i) {
     const std::string where = "entry " + std::to_string(i);
@@ -72,6 +57,8 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
     entry.uncompressedSize = record.uncompressedSize;
     entry.crc32 = record.crc32;
     entry.directory = (AttributesFromExternal(record.externalAttributes) & kAttributeDirectory) != 0;
+    entry.utf8Name = (record.flags & kFlagUtf8Name) != 0;
+    entry.dependsOnCodePage = DependsOnCodePage(entry.name, entry.utf8Name);
     report.entries.push_back(entry);
 
     LocalHeaderInfo local;
@@ -96,7 +83,16 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
                                                                : "holds a zero byte";
       return Refuse(report, PayloadVerdict::BadEntry, where + ": its name " + why);
     }
-    const std::string_view name(entry.name);
+    std::u16string decoded;
+    if (!names.Decode(entry.name, entry.utf8Name, &decoded)) {
+      return Refuse(report, PayloadVerdict::BadEntry,
+                    where + ": its name cannot be decoded " +
+                        (entry.utf8Name ? std::string("as UTF-8, as its flag says")
+                                        : "in code page " + std::to_string(names.codePage())));
+    }
+    // Judged as decoded: separators, devices and lengths are those of the
+    // characters the program sees, not of the bytes.
+    const std::u16string_view name(decoded);
     if (!IsEntryNameContained(name)) {
       return Refuse(report, PayloadVerdict::UnsafeName,
                     where + " \"" + entry.name + "\": the name leads outside the staging directory");
@@ -117,8 +113,8 @@ PayloadReport CheckPayload(const unsigned char* data, std::uint32_t size) {
     }
     const EntrySetVerdict& verdict = set.Add(name, entry.directory);
     if (verdict.conflict != EntryConflict::None) {
-      std::string text = where + " \"" + entry.name + "\": " + ConflictText(verdict.conflict);
-      if (verdict.conflict != EntryConflict::NoDirectory) {
+      std::string text = where + " \"" + entry.name + "\": " + EntryConflictText(verdict.conflict);
+      if (verdict.other != i) {
         text += " (entry " + std::to_string(verdict.other) + ")";
       }
       return Refuse(report, PayloadVerdict::BadEntry, text);

@@ -127,9 +127,11 @@ def main():
             (windows_entry("after.txt"), b"never reached\n"),
         ])
 
-    # Stored names the reader refuses whole: empty, and one with a zero byte
-    # (zipfile cuts a name there, so the byte is put in afterwards).
-    for case, name in (("empty", ""), ("zero-byte", "abXd.txt")):
+    # Stored names the reader refuses whole: empty, one with a zero byte, and
+    # one flagged as UTF-8 that is not (zipfile writes neither, so the bytes
+    # are put in afterwards; it flags the name that is not ASCII).
+    for case, name, stored in (("empty", "", b""), ("zero-byte", "abXd.txt", b"ab\0d.txt"),
+                               ("utf8-invalid", "ab\u00ffd.txt", b"ab\xc3(d.txt")):
         path = os.path.join(out, "badname-%s.zip" % case)
         write_zip(path, [
             (windows_entry("before.txt"), b"written before the refused entry\n"),
@@ -138,11 +140,19 @@ def main():
         with open(path, "rb") as f:
             data = f.read()
         with open(path, "wb") as f:
-            f.write(data.replace(b"abXd.txt", b"ab\0d.txt"))
+            f.write(data.replace(name.encode(), stored) if name else data)
 
     # Entries that cannot all have their own place: refused before anything
-    # is written. And a "." level, which names the level before it.
+    # is written. A short-name shape or a level of 256 characters cannot be
+    # told from another place until it is written; names flagged as UTF-8
+    # are compared as decoded (zipfile flags a name that is not ASCII). And a
+    # "." level, which names the level before it.
     conflicts = {
+        "short-name-file": [("longname.txt", False), ("LONGNA~1.TXT", False)],
+        "short-name-directory": [("Letterwing Update/", True), ("LETTER~1/", True),
+                                 ("LETTER~1/x", False)],
+        "long-component": [("c" * 256, False)],
+        "utf8-case": [("\u00e9.txt", False), ("\u00c9.txt", False)],
         "case-duplicate": [("Case.txt", False), ("CASE.TXT", False)],
         "file-then-directory": [("clash", False), ("clash/", True)],
         "directory-then-file": [("clash/", True), ("clash", False)],
