@@ -50,7 +50,7 @@ bool ReadEntryHead(ArchiveDirectory* directory, const std::string& wanted,
     const bool isDirectory =
         (AttributesFromExternal(directory->record.externalAttributes) & kAttributeDirectory) != 0;
     if (isDirectory || !SamePlace(name, wanted)) continue;
-    // The last entry of that name is the file that stays.
+    // The set rule lets one entry at most make each file.
     found = true;
     head->assign(kImageHeadBytes, 0);
     std::uint32_t filled = 0;
