@@ -9,7 +9,7 @@ enum ExitCode : int {
   kExitNoArguments = 128,        // nothing after the program path
   kExitPackFailed = 141,         // the pack failed to load, verify or unpack
   kExitRunOnceFailed = 152,      // the RunOnce value could not be written
-  kExitNoModulePath = 164,       // install mode: own path not available
+  kExitNoModulePath = 164,       // install mode: own path not available or not below a root
   kExitBusy = 165,               // install mode: the run lock busy or not to be had
   kExitPackageDiffers = 166,     // install mode: not the package prepare recorded
 };
