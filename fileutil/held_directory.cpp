@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "fileutil/long_path.h"
+#include "fileutil/nt_file.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include "base/unique_handle.h"
 #include "fileutil/file_identity.h"
 #include "fileutil/link_rule.h"
-#include "fileutil/nt_file.h"
 
 // A directory this run holds open, and everything the run does below it.
 //
